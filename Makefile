@@ -1,0 +1,41 @@
+# Front door: `make demo` runs the main job, `make test` installs what is
+# missing, builds and runs every test. Other targets are for developers.
+JOBS   ?= $(shell nproc)
+BUILD  ?= build
+CMAKE_FLAGS ?=
+
+.PHONY: deps build test demo sanitize asan tsan bench clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+demo: build
+	bash scripts/demo.sh $(BUILD)
+
+# AddressSanitizer + UndefinedBehaviorSanitizer over the whole suite, then
+# ThreadSanitizer over the cross-thread tests.
+sanitize: asan tsan
+
+asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTAVIK_SANITIZE=ON -DTAVIK_BENCH=OFF
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 1800 -LE slow
+
+tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVIK_TSAN=ON -DTAVIK_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L threads
+
+bench: build
+	for b in $(BUILD)/bench/bench_*; do [ -x $$b ] && $$b; done
+
+clean:
+	rm -rf build build-asan build-tsan
