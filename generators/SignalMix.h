@@ -1,0 +1,56 @@
+// Host signals for test audio and mixing of a watermark into a host.
+//
+// Float signals use full scale = 1.0. Everything is deterministic: the same
+// seed gives the same noise on every run and platform.
+#ifndef TAVIK_GENERATORS_SIGNALMIX_H
+#define TAVIK_GENERATORS_SIGNALMIX_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace Kelvane {
+namespace Generators {
+
+enum class HostKind {
+    Silence,     // all zero
+    WhiteNoise,  // flat spectrum
+    PinkNoise    // -3 dB per octave (1/f power)
+};
+
+class SignalMix {
+public:
+    // Returns `count` samples of the host kind, scaled to the RMS level `rms`
+    // (full scale 1.0; ignored for silence). `seed` selects the noise sequence.
+    static std::vector<float> MakeHost(HostKind kind, std::size_t count, double rms = 0.1,
+                                       uint32_t seed = 1);
+
+    // RMS of a signal over all its samples (0 for an empty signal).
+    static double Rms(const float* samples, std::size_t count);
+    static double Rms(const std::vector<float>& samples);
+
+    // Watermark-to-host ratio of two signals in dB, RMS over the whole signals.
+    static double RatioDb(const std::vector<float>& watermark, const std::vector<float>& host);
+
+    // Mixes: out[i] = host[i] + g * watermark[i], with g chosen so that the
+    // ratio of the scaled watermark to the host (RMS over the whole signal) is
+    // `ratioDb`. A silent host (RMS 0) leaves the watermark unscaled (g = 1).
+    // The result has the length of the longer input; the shorter one counts as
+    // zero beyond its end. The host is not rescaled, so its level sets the
+    // loudness of the result.
+    static std::vector<float> Mix(const std::vector<float>& watermark,
+                                  const std::vector<float>& host, double ratioDb);
+
+    // Float (full scale 1.0) to 16-bit signed, rounded to nearest and clipped
+    // to -32768..32767.
+    static std::vector<int16_t> ToInt16(const std::vector<float>& samples);
+
+    // Interleaves equally long mono signals into one multi-channel signal
+    // (frame by frame); shorter channels are padded with zeros.
+    static std::vector<int16_t> Interleave(const std::vector<std::vector<int16_t>>& channels);
+};
+
+}  // namespace Generators
+}  // namespace Kelvane
+
+#endif  // TAVIK_GENERATORS_SIGNALMIX_H
