@@ -34,7 +34,7 @@ void AudioSDKOptions::InitializeConfig(AudioSdkWithSigsConfig* config) {
     config->audio_attributes.channel_count = 0;
     config->audio_attributes.sample_rate = 0;
     config->audio_attributes.sample_size = 0;
-    config->audio_attributes.packing_mode = 3;  // PACKING_MODE_NOT_USED
+    config->audio_attributes.packing_mode = Kelvane::AudioCore::PACKING_MODE_NOT_USED;
 
     const SignatureOptions none{0, 0, 0, 0, 0, false, false};
     config->pas_options = none;

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "audiocore/SampleConversion.h"
+
 class CTavikReportCallback;
 
 // Length of each of the four name buffers of SampleAppConfigurationData,
@@ -72,11 +74,8 @@ struct AudioAttributes {
     int32_t channel_count;  // default 0
     int32_t sample_rate;    // Hz, default 0
     int32_t sample_size;    // bits per sample, default 0
-    // Packing mode, one of the ePackingMode values (audiocore/SampleConversion.h):
-    // 0 THREE_BYTES_LITTLE_ENDIAN, 1 FOUR_BYTES_LITTLE_ENDIAN,
-    // 2 FOUR_BYTES_LITTLE_ENDIAN_0_24_PACKING, 3 PACKING_MODE_NOT_USED (default),
-    // 4 FOUR_BYTES_FLOAT.
-    int32_t packing_mode;
+    // How samples sit in their bytes; default PACKING_MODE_NOT_USED (plain 16-bit).
+    Kelvane::AudioCore::ePackingMode packing_mode;
 };
 
 // Settings of one signature generator.
