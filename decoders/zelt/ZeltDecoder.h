@@ -72,6 +72,7 @@ struct ZeltRsCandidate {
     uint16_t phase;      // alignment a
     uint8_t symbols[16]; // data positions 0 .. 13, then the two markers
     int16_t margins[16];
+    uint8_t decoded;     // 1 when the Reed-Solomon decode succeeded
 };
 
 // Commercial flag accumulator.
@@ -136,10 +137,18 @@ bool ZELT_TimeSymbolsOfMinute(uint32_t minute, uint8_t t[4]);
 
 // Internal stages, exposed for tests.
 void Search_For_Detection_Prog(ZeltDecoderState* state, ZeltProgLayerState* layer);
-// q: try figure (9, 8, 7); erasure: extra erased position or -1; maxCorr:
-// largest accepted correction count.  Returns the correction count or -1.
+// One Reed-Solomon try on the candidate message of alignment `alignment`.
+//   q:        try figure (9, 8, 7), added as 100 * q to out->quality;
+//   erasure:  extra erased data position (0 .. 13) or -1;
+//   maxCorr:  largest accepted correction count;
+//   filt3/4:  filtered scores of layers 3 and 4 (slot, symbol), used to check
+//             and weigh corrected symbols;
+//   out:      quality and strength fields hold their starting values on entry;
+//             on return symbols/margins of the 16 positions, strength = mean
+//             margin, quality += 100 * q + 10000 * (6 - corrections).
+// Returns the correction count (position 14 included) or -1.
 int RS_Process(ZeltDecoderState* state, int q, int erasure, int maxCorr,
-               const ZeltCandidateEntry candidate[16], const uint16_t eval3[][18],
-               const uint16_t eval4[][18], int alignment, ZeltRsCandidate* out);
+               const ZeltCandidateEntry candidate[16], const int16_t filt3[][18],
+               const int16_t filt4[][18], int alignment, ZeltRsCandidate* out);
 void Emit_Depths_Comm_RS(ZeltDecoderState* state);
 void Emit_Comm_Flags(ZeltDecoderState* state);
