@@ -1,0 +1,141 @@
+#include "decoders/tesk2/T2SymSnr.h"
+
+#include <cstring>
+
+const uint8_t T2S_HOP_SEQ[T2_NUM_CHIPS] = {1, 4, 0, 3, 1, 2, 4, 1, 3, 0, 2, 4, 1, 3, 0};
+
+// Transcribed from the encoder's published chip table. Rows 11 and 26 differ
+// from the cyclic construction (T2_ConstructedChipPattern) by 2 and 1 chips;
+// encoders in the field use this table, so the decoder correlates against it.
+#define R(a, b, c, d, e, f, g, h, i, j, k, l, m, n, o) \
+    {a, b, c, d, e, f, g, h, i, j, k, l, m, n, o}
+const uint8_t T2S_CHIP_PATTERN[T2_NUM_SYMBOLS][T2_NUM_CHIPS] = {
+    R(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),  // 0
+    R(0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 0, 1, 1, 1),  // 1
+    R(0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 0, 1, 1, 1, 0),  // 2
+    R(0, 0, 0, 1, 1, 1, 1, 0, 1, 0, 1, 1, 0, 0, 1),  // 3
+    R(0, 0, 1, 0, 0, 0, 1, 1, 1, 1, 0, 1, 0, 1, 1),  // 4
+    R(0, 0, 1, 0, 1, 0, 0, 1, 1, 0, 1, 1, 1, 0, 0),  // 5
+    R(0, 0, 1, 1, 0, 1, 1, 1, 0, 0, 0, 0, 1, 0, 1),  // 6
+    R(0, 0, 1, 1, 1, 1, 0, 1, 0, 1, 1, 0, 0, 1, 0),  // 7
+    R(0, 1, 0, 0, 0, 1, 1, 1, 1, 0, 1, 0, 1, 1, 0),  // 8
+    R(0, 1, 0, 0, 1, 1, 0, 1, 1, 1, 0, 0, 0, 0, 1),  // 9
+    R(0, 1, 0, 1, 0, 0, 1, 1, 0, 1, 1, 1, 0, 0, 0),  // 10
+    R(0, 1, 0, 1, 1, 0, 0, 1, 1, 1, 0, 1, 1, 1, 1),  // 11
+    R(0, 1, 1, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1, 0, 1),  // 12
+    R(0, 1, 1, 0, 1, 1, 1, 0, 0, 0, 0, 1, 0, 1, 0),  // 13
+    R(0, 1, 1, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1),  // 14
+    R(0, 1, 1, 1, 1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 0),  // 15
+    R(1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 0, 1, 1),  // 16
+    R(1, 0, 0, 0, 1, 1, 1, 1, 0, 1, 0, 1, 1, 0, 0),  // 17
+    R(1, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1, 0, 1, 0, 1),  // 18
+    R(1, 0, 0, 1, 1, 0, 1, 1, 1, 0, 0, 0, 0, 1, 0),  // 19
+    R(1, 0, 1, 0, 0, 1, 1, 0, 1, 1, 1, 0, 0, 0, 0),  // 20
+    R(1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 0, 0, 1, 1, 1),  // 21
+    R(1, 0, 1, 1, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1, 0),  // 22
+    R(1, 0, 1, 1, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1),  // 23
+    R(1, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 0, 1),  // 24
+    R(1, 1, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1, 0, 1, 0),  // 25
+    R(1, 1, 0, 1, 0, 1, 1, 0, 1, 1, 0, 0, 0, 1, 1),  // 26
+    R(1, 1, 0, 1, 1, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0),  // 27
+    R(1, 1, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 0),  // 28
+    R(1, 1, 1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 0, 0, 1),  // 29
+    R(1, 1, 1, 1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 0, 0),  // 30
+    R(1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1),  // 31
+    R(1, 1, 1, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 1, 1),  // 32 (marker)
+};
+#undef R
+
+int T2_ConstructedChipPattern(int s, uint8_t out[T2_NUM_CHIPS]) {
+    static const uint8_t kBase[T2_NUM_CHIPS] = {0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 0, 1, 1, 1};
+    if (s < 0 || s > 31) return -1;
+    if (s == 0 || s == 31) {
+        memset(out, s == 31 ? 1 : 0, T2_NUM_CHIPS);
+        return 0;
+    }
+    for (int shift = 0; shift < T2_NUM_CHIPS; ++shift) {
+        for (int inv = 0; inv < 2; ++inv) {
+            uint8_t w[T2_NUM_CHIPS];
+            int head = 0;
+            for (int j = 0; j < T2_NUM_CHIPS; ++j) {
+                w[j] = (uint8_t)(kBase[(j + shift) % T2_NUM_CHIPS] ^ inv);
+                if (j < 5) head = head * 2 + w[j];
+            }
+            if (head == s) {
+                memcpy(out, w, T2_NUM_CHIPS);
+                return 0;
+            }
+        }
+    }
+    return -1;
+}
+
+static inline int PeakMeasure(const float* p, int c) {
+    const float v = p[c];
+    return (p[c - 2] <= v) + (p[c - 1] <= v) + (p[c + 1] <= v) + (p[c + 2] <= v) - 2;
+}
+
+void T2_BitSnr(const float* spectrum, int b, int8_t out[T2_NUM_PAIRS]) {
+    for (int i = 0; i < T2_NUM_PAIRS; ++i) {
+        out[i] = (int8_t)(PeakMeasure(spectrum, b + i) -
+                          PeakMeasure(spectrum, b + i + T2_PAIR_OFFSET));
+    }
+}
+
+void T2_SymSnr_Init(T2_ChipRing_t* ring) { memset(ring, 0, sizeof(*ring)); }
+
+void T2_SymSnr_Process(int8_t corr[T2_NUM_SYMBOLS], T2_ChipRing_t* ring) {
+    ring->idx = (uint16_t)((ring->idx + 1) % T2_RING_LEN);
+    int chip[T2_NUM_CHIPS];
+    for (int j = 0; j < T2_NUM_CHIPS; ++j) {
+        chip[j] = ring->chips[(ring->idx + T2_CHIP_SPACING * j) % T2_RING_LEN][T2S_HOP_SEQ[j]];
+    }
+    for (int s = 0; s < T2_NUM_SYMBOLS; ++s) {
+        int sum = 0;
+        for (int j = 0; j < T2_NUM_CHIPS; ++j) sum += T2S_CHIP_PATTERN[s][j] ? chip[j] : -chip[j];
+        corr[s] = (int8_t)sum;
+    }
+}
+
+void T2S_Init(T2S_State_t* st) { memset(st, 0, sizeof(*st)); }
+
+static inline int Back(uint32_t w, int f) {
+    return (int)((w + T2_SCORE_HISTORY * 2 - (uint32_t)f) % T2_SCORE_HISTORY);
+}
+
+static void ScoreLayer(T2S_Layer_t* L, T2_Candidate_t* out) {
+    int8_t x[T2_NUM_SYMBOLS];
+    T2_SymSnr_Process(x, &L->ring);
+    out->p[0].sym = T2_NO_SYMBOL;
+    out->p[0].score = 0;
+    out->p[1] = out->p[0];
+    const uint32_t w = L->w;
+    const int8_t* h23 = L->hist[Back(w, 23)];
+    const int8_t* h24 = L->hist[Back(w, 24)];
+    const int8_t* h25 = L->hist[Back(w, 25)];
+    int8_t* hw = L->hist[w];
+    for (int s = 0; s < T2_NUM_SYMBOLS; ++s) {
+        const int background = L->s1[s] - (h23[s] + h24[s] + h25[s]);
+        const int8_t e = (int8_t)(h24[s] - background / 46);
+        const int score = (e + L->prev[s]) / 2;
+        if (score > out->p[0].score) {
+            out->p[1] = out->p[0];
+            out->p[0].sym = (uint8_t)s;
+            out->p[0].score = (int8_t)score;
+        } else if (score > out->p[1].score) {
+            out->p[1].sym = (uint8_t)s;
+            out->p[1].score = (int8_t)score;
+        }
+        L->prev[s] = e;
+        L->s1[s] = (int16_t)(L->s1[s] + x[s] - hw[s]);
+        hw[s] = x[s];
+    }
+    L->w = (w + 1) % T2_SCORE_HISTORY;
+}
+
+void T2S_Process(const float* spectrum, T2_Candidate_t out[2], T2S_State_t* st) {
+    T2_BitSnr(spectrum, T2_LAYER0_BAND, st->layer[0].ring.chips[st->layer[0].ring.idx]);
+    T2_BitSnr(spectrum, T2_LAYER1_BAND, st->layer[1].ring.chips[st->layer[1].ring.idx]);
+    ScoreLayer(&st->layer[0], &out[0]);
+    ScoreLayer(&st->layer[1], &out[1]);
+}
