@@ -1,0 +1,29 @@
+#include "audiocore/CBufferBlock.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Kelvane::AudioCore {
+
+CBufferBlock::CBufferBlock(const unsigned char* data, unsigned int size) {
+    if (data != nullptr && size > 0) {
+        m_data = new unsigned char[size];
+        std::memcpy(m_data, data, size);
+        m_fullSize = size;
+        m_remaining = size;
+    }
+}
+
+CBufferBlock::~CBufferBlock() { delete[] m_data; }
+
+int CBufferBlock::GetData(unsigned char* destination, unsigned int count) {
+    if (destination == nullptr || count == 0) return -1;
+    if (m_remaining == 0) return 0;
+    const unsigned int n = std::min(m_remaining, count);
+    std::memcpy(destination, m_data + m_readOffset, n);
+    m_readOffset += n;
+    m_remaining -= n;
+    return static_cast<int>(n);
+}
+
+}  // namespace Kelvane::AudioCore
