@@ -1,49 +1,20 @@
 #include "decoders/tesk6/T6Snr.h"
 
-
-
 namespace {
-
-// Offsets of the 16 tone positions inside one tone group: four clusters of
-// four adjacent bins.
-constexpr uint16_t kPositionOffset[16] = {0, 1, 2, 3, 5, 6, 7, 8, 18, 19, 20, 21, 23, 24, 25, 26};
-
-// Position masks per symbol block b = (s - 1) / 16 and tone group.
-constexpr uint8_t kMask[8][6] = {
-    {0, 8, 12, 4, 11, 3},  {0, 9, 14, 7, 15, 6}, {0, 10, 15, 5, 3, 9},  {0, 11, 13, 6, 7, 12},
-    {0, 12, 4, 8, 13, 1},  {0, 13, 6, 11, 9, 4}, {0, 14, 7, 9, 5, 11},  {0, 15, 5, 10, 1, 14},
-};
-
-// Symbol 0 does not follow the mask rule.
-constexpr uint8_t kSymbol0Position[6] = {15, 8, 6, 1, 5, 2};
-
-constexpr uint16_t kGroupSpacing = 72;  // 375 Hz
-constexpr uint16_t kCommBase = 36;      // commercial layer lies 187.5 Hz higher
-// The marker sits in the middle gap (position offset 13) of the other layer's
-// tone group, so the program marker is at 36 + 13 and the commercial one at 13.
-constexpr uint16_t kMarkerGap = 13;
 
 struct ToneMap {
     uint16_t v[T6_SYMBOL_COUNT][T6_TONE_GROUPS];
 };
 
-constexpr ToneMap BuildToneMap(uint16_t base, uint16_t markerBase) {
+constexpr ToneMap BuildToneMap(int layer) {
     ToneMap m{};
-    for (int g = 0; g < T6_TONE_GROUPS; ++g) {
-        uint16_t group = uint16_t(base + kGroupSpacing * g);
-        m.v[0][g] = uint16_t(group + kPositionOffset[kSymbol0Position[g]]);
-        for (int s = 1; s < 128; ++s) {
-            int b = (s - 1) / 16;
-            int i = (s - 1) % 16;
-            m.v[s][g] = uint16_t(group + kPositionOffset[i ^ kMask[b][g]]);
-        }
-        m.v[T6_MARKER_SYMBOL][g] = uint16_t(markerBase + kGroupSpacing * g + kMarkerGap);
-    }
+    for (int s = 0; s < T6_SYMBOL_COUNT; ++s)
+        for (int g = 0; g < T6_TONE_GROUPS; ++g) m.v[s][g] = T6_ToneOffset(layer, s, g);
     return m;
 }
 
-constexpr ToneMap kProgMap = BuildToneMap(0, kCommBase);
-constexpr ToneMap kCommMap = BuildToneMap(kCommBase, 0);
+constexpr ToneMap kProgMap = BuildToneMap(0);
+constexpr ToneMap kCommMap = BuildToneMap(1);
 
 inline void SymSnr(const uint8_t* binSnr, uint8_t* symSnr, const uint16_t (*map)[T6_TONE_GROUPS]) {
     for (int s = 0; s < T6_SYMBOL_COUNT; ++s) {

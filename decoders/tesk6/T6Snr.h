@@ -22,6 +22,36 @@
 // Tones per symbol (one per tone group).
 #define T6_TONE_GROUPS 6
 
+// Placement rule of the tones (shared with the signal generator).
+// Offsets of the 16 tone positions inside a tone group: four clusters of four
+// adjacent bins (offsets 4, 9..17 and 22 are never tones).
+static constexpr uint16_t T6_POSITION_OFFSET[16] = {0, 1,  2,  3,  5,  6,  7,  8,
+                                                    18, 19, 20, 21, 23, 24, 25, 26};
+// Position masks per symbol block b = (s - 1) / 16 (rows) and tone group.
+static constexpr uint8_t T6_POSITION_MASK[8][6] = {
+    {0, 8, 12, 4, 11, 3}, {0, 9, 14, 7, 15, 6}, {0, 10, 15, 5, 3, 9}, {0, 11, 13, 6, 7, 12},
+    {0, 12, 4, 8, 13, 1}, {0, 13, 6, 11, 9, 4}, {0, 14, 7, 9, 5, 11}, {0, 15, 5, 10, 1, 14},
+};
+// Symbol 0 does not follow the mask rule: its positions in groups 0..5.
+static constexpr uint8_t T6_SYMBOL0_POSITION[6] = {15, 8, 6, 1, 5, 2};
+
+// Offset into the bin SNR vector of the tone of `symbol` (0..128) in tone
+// group `group` (0..5) of layer 0 (program) or 1 (commercial). Groups are 72
+// entries (375 Hz) apart; the commercial layer lies 36 entries higher. The
+// marker 128 sits in the middle gap (position offset 13) of the other
+// layer's group: program 36 + 13 + 72g, commercial 13 + 72g.
+constexpr uint16_t T6_ToneOffset(int layer, int symbol, int group) {
+    const int base = layer == 0 ? 0 : 36;
+    if (symbol == T6_MARKER_SYMBOL) return uint16_t((layer == 0 ? 36 : 0) + 72 * group + 13);
+    int position = 0;
+    if (symbol == 0) {
+        position = T6_SYMBOL0_POSITION[group];
+    } else {
+        position = ((symbol - 1) % 16) ^ T6_POSITION_MASK[(symbol - 1) / 16][group];
+    }
+    return uint16_t(base + 72 * group + T6_POSITION_OFFSET[position]);
+}
+
 // Tone maps (computed at compile time from the placement rule): offset into the bin SNR vector (bin = 576 + offset) of the tone of
 // symbol s in tone group g. Built from the layer's placement rule.
 extern const uint16_t (&T6_TONE_MAP_PROG)[T6_SYMBOL_COUNT][T6_TONE_GROUPS];
