@@ -1,0 +1,183 @@
+#include "audiocore/BaseAudioConsumer.h"
+
+#include <cstring>
+#include <vector>
+
+#include "audiocore/CAudioResampler.h"
+
+namespace Kelvane::AudioCore {
+
+namespace {
+
+constexpr const char* kNoBufferManager =
+    "ProcessAudioBlock: BufferManager not created on left channel.";
+constexpr const char* kBufferManagerError =
+    "ProcessAudioBlock: Buffer manager initialization error on left channel.";
+constexpr const char* kBlockSizeNotDefined =
+    "ProcessNextBufferBlock: Buffer manager initialization error; size not defined.";
+constexpr const char* kGetDataError = "ProcessNextBufferBlock: GetData() error on left channel.";
+
+// Calls fn on every callback of the list, from the head. The next element is taken before the
+// call so a callback may unregister itself.
+template <typename Fn>
+void ForEachCallback(const LinkedList* list, Fn fn) {
+    if (list == nullptr) return;
+    ListElement* element = list->getHead();
+    while (element != nullptr) {
+        ListElement* next = element->GetNext();
+        fn(*static_cast<IAudioConsumerCallback*>(element));
+        element = next;
+    }
+}
+
+}  // namespace
+
+BaseAudioConsumer::BaseAudioConsumer()
+    : m_converterFactory(std::make_shared<AudioSampleConverterFactoryImplementation>()),
+      m_resultCallbacks(std::make_unique<LinkedList>()),
+      m_logCallbacks(std::make_unique<LinkedList>()) {}
+
+BaseAudioConsumer::BaseAudioConsumer(unsigned int /*unused*/, short channel, int inputSampleRate)
+    : BaseAudioConsumer() {
+    m_channel = channel;
+    m_inputSampleRate = inputSampleRate;
+}
+
+BaseAudioConsumer::~BaseAudioConsumer() = default;
+
+int BaseAudioConsumer::ProcessAudioBlock(CAudioBlock& block) {
+    const bool toFloat = m_sampleFormat == kSampleFormatFloat;
+    const unsigned short bits = block.BitsPerSample();
+    const unsigned int bytesPerSample = bits / 8u;
+    // A sample size below 8 bits gives no samples; the converter then refuses the block and
+    // the failure is reported like any other conversion error.
+    const unsigned int count = bytesPerSample != 0 ? block.BufferLength() / bytesPerSample : 0;
+    const unsigned int outputSize = count * (toFloat ? 4u : 2u);
+    std::vector<unsigned char> output(outputSize, 0);
+
+    if (m_firstBlock) {
+        m_firstBlock = false;
+        m_currentTimestamp = block.Timestamp();
+    }
+
+    if (bits == 16 && !toFloat) {
+        if (outputSize > 0) std::memcpy(output.data(), block.AudioData(), outputSize);
+    } else if (block.PackingMode() == FOUR_BYTES_FLOAT && toFloat && bits == 32) {
+        // Float input for a float consumer needs no conversion. The 32-bit check keeps the
+        // copy inside the block when a block claims float packing with narrower samples.
+        if (outputSize > 0) std::memcpy(output.data(), block.AudioData(), outputSize);
+    } else {
+        std::shared_ptr<SampleConverter> converter =
+            m_converterFactory->make(bits, block.Channels(), block.PackingMode());
+        const int r = converter->ConvertInBuffer(block.AudioData(), static_cast<int>(count),
+                                                 outputSize > 0 ? output.data() : nullptr,
+                                                 toFloat);
+        if (r < 0) {
+            char text[256] = {0};
+            converter->GetErrordesc(text, sizeof text);
+            // A run of failing blocks is reported once, until a block converts again.
+            if (m_conversionError == 0) NotifyRegisteredLogCallbacks(-1, text);
+            m_conversionError = -1;
+            return -1;
+        }
+        m_conversionError = 0;
+    }
+
+    if (!m_bufferManager) {
+        NotifyRegisteredLogCallbacks(-2, kNoBufferManager);
+        return -2;
+    }
+
+    int r;
+    if (m_resampler) {
+        r = toFloat ? m_resampler->Resample_Float(reinterpret_cast<float*>(output.data()),
+                                                  outputSize, *m_bufferManager)
+                    : m_resampler->Resample_Int(output.data(), outputSize, *m_bufferManager);
+    } else {
+        r = m_bufferManager->PutData(output.data(), outputSize, nullptr);
+    }
+    if (r < 0) {
+        NotifyRegisteredLogCallbacks(-2, kBufferManagerError);
+        return 0;
+    }
+
+    while (ProcessNextBufferBlock() > 0) {
+    }
+    return 0;
+}
+
+int BaseAudioConsumer::ProcessNextBufferBlock() {
+    if (m_blockSizeBytes < 1) {
+        NotifyRegisteredLogCallbacks(-2, kBlockSizeNotDefined);
+        return -1;
+    }
+    if (!m_bufferManager) return 0;
+    unsigned char* block = nullptr;
+    const int r = m_bufferManager->GetData(&block);
+    if (r < 0) {
+        NotifyRegisteredLogCallbacks(-2, kGetDataError);
+        return 0;
+    }
+    if (r != m_blockSizeBytes) return 0;
+
+    const int e = ProcessBuffer(block, m_engine);
+    m_bufferManager->ReleaseData();
+    m_bytesDelivered += static_cast<uint64_t>(r);
+    // Whole seconds of 16-bit samples; blocks shorter than a second add nothing.
+    if (m_requiredSampleRate > 0) {
+        m_currentTimestamp += static_cast<unsigned int>(
+            (static_cast<double>(m_blockSizeBytes) * 0.5) / m_requiredSampleRate);
+    }
+    ++m_blocksDelivered;  // wraps from UINT32_MAX to 0
+    return r + e;
+}
+
+void BaseAudioConsumer::RegisterResultCallback(IAudioConsumerCallback& callback) {
+    if (m_resultCallbacks) m_resultCallbacks->add(&callback);
+}
+
+void BaseAudioConsumer::RegisterLogCallback(IAudioConsumerCallback& callback) {
+    if (m_logCallbacks) m_logCallbacks->add(&callback);
+}
+
+void BaseAudioConsumer::UnregisterResultCallback(IAudioConsumerCallback& callback) {
+    if (m_resultCallbacks) m_resultCallbacks->remove(&callback);
+}
+
+void BaseAudioConsumer::UnregisterLogCallback(IAudioConsumerCallback& callback) {
+    if (m_logCallbacks) m_logCallbacks->remove(&callback);
+}
+
+void BaseAudioConsumer::RegisterBinaryResultCallback(IAudioConsumerCallback& callback) {
+    RegisterResultCallback(callback);
+}
+
+void BaseAudioConsumer::UnregisterBinaryResultCallback(IAudioConsumerCallback& callback) {
+    UnregisterResultCallback(callback);
+}
+
+void BaseAudioConsumer::NotifyRegisteredCallbacks(std::string json) {
+    ForEachCallback(m_resultCallbacks.get(),
+                    [&json](IAudioConsumerCallback& cb) { cb.ResultCallback(json); });
+}
+
+void BaseAudioConsumer::NotifyRegisteredLogCallbacks(int code, const char* text) {
+    ForEachCallback(m_logCallbacks.get(),
+                    [code, text](IAudioConsumerCallback& cb) { cb.LogCallback(code, text); });
+}
+
+void BaseAudioConsumer::NotifyRegisteredBinaryResultCallbacks(unsigned char type,
+                                                              unsigned int size, void* data,
+                                                              unsigned int extraSize,
+                                                              void* extra) {
+    ForEachCallback(m_resultCallbacks.get(), [&](IAudioConsumerCallback& cb) {
+        cb.BinaryResultCallback(type, size, data, extraSize, extra);
+    });
+}
+
+void BaseAudioConsumer::NotifyRegisteredDebugCallbacks(signed char* data, unsigned int length) {
+    ForEachCallback(m_logCallbacks.get(),
+                    [&](IAudioConsumerCallback& cb) { cb.RawPcmCallback(data, length); });
+}
+
+}  // namespace Kelvane::AudioCore
