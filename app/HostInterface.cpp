@@ -52,18 +52,16 @@ void postDiag(const char* format, ...) {
 }  // namespace
 
 void audioLevel_t::publish(int32_t average, int32_t peak) {
-    const uint64_t packed =
-        (static_cast<uint64_t>(static_cast<uint32_t>(average)) << 32) | static_cast<uint32_t>(peak);
-    levels.store(packed, std::memory_order_relaxed);
-    fresh.store(true, std::memory_order_release);
+    const uint32_t a = static_cast<uint32_t>(average < 0 ? average : 0);
+    const uint32_t p = static_cast<uint32_t>(peak < 0 ? peak : 0);
+    levels.store((static_cast<uint64_t>(a) << 32) | p, std::memory_order_release);
 }
 
 bool audioLevel_t::take(int32_t* average, int32_t* peak) {
-    if (!fresh.exchange(false, std::memory_order_acq_rel)) {
+    const uint64_t packed = levels.exchange(kNoLevels, std::memory_order_acq_rel);
+    if (packed == kNoLevels) {
         return false;
     }
-    // A newer pair may have landed since the flag was taken; either pair is whole.
-    const uint64_t packed = levels.load(std::memory_order_acquire);
     *average = static_cast<int32_t>(static_cast<uint32_t>(packed >> 32));
     *peak = static_cast<int32_t>(static_cast<uint32_t>(packed));
     return true;

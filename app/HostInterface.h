@@ -71,17 +71,22 @@ extern pReportedChannel reportedChannel[kReportChannels];
 extern pDiagMessage diagMessage;
 
 // Latest audio levels of one channel, handed from the level meter to
-// getAudioLevels. Both levels travel in one atomic word, so the host always reads
-// a pair that belongs together; `fresh` is the hand-over flag.
+// getAudioLevels. Both levels and the fresh flag travel in one atomic word, so
+// the host always reads a pair that belongs together, and each pair at most once.
 struct audioLevel_t {
-    std::atomic<uint64_t> levels{0};  // average level in the high half, peak level in the low
-    std::atomic<bool> fresh{false};
+    // Word value meaning "no fresh levels": both halves INT32_MAX, a pair no
+    // level (always at most 0) can form.
+    static constexpr uint64_t kNoLevels = 0x7FFFFFFF7FFFFFFFull;
+    // Average level in the high half, peak level in the low half.
+    std::atomic<uint64_t> levels{kNoLevels};
 
-    // Decoder side: stores a new pair and marks it fresh.
+    // Decoder side: stores a new pair (positive values are stored as 0), replacing
+    // any pair the host has not taken, and marks it fresh.
     void publish(int32_t average, int32_t peak);
-    // Host side: if fresh, stores the pair through the pointers, clears the flag
-    // and returns true; otherwise returns false and leaves them alone.
+    // Host side: if a fresh pair is waiting, stores it through the pointers, clears
+    // the fresh state and returns true; otherwise returns false and leaves them.
     bool take(int32_t* average, int32_t* peak);
+    bool fresh() const { return levels.load(std::memory_order_acquire) != kNoLevels; }
 };
 extern audioLevel_t reportedAudioLevelChannel[kReportChannels];
 

@@ -1,0 +1,392 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "HostTestState.h"
+#include "app/CTavikReportImplementation.h"
+#include "app/HostInterface.h"
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+class HostInterface : public ::testing::Test {
+protected:
+    void SetUp() override { resetHostState(); }
+    void TearDown() override { resetHostState(); }
+
+    static int configure(const char* text) { return hostSetConfiguration(text); }
+
+    static void expectSwitches(bool zelt, bool t2, bool tw, bool raw) {
+        EXPECT_EQ(ReportZelt.load(), zelt);
+        EXPECT_EQ(ReportT2.load(), t2);
+        EXPECT_EQ(ReportTw.load(), tw);
+        EXPECT_EQ(bZeltRawOutput.load(), raw);
+        EXPECT_EQ(bT2RawOutput.load(), raw);
+        EXPECT_EQ(bTwRawOutput.load(), raw);
+    }
+};
+
+TEST(ParseInts, SplitsOnAnySingleSeparator) {
+    EXPECT_EQ(parseInts("0,6,1,2,3"), (std::vector<int>{0, 6, 1, 2, 3}));
+    EXPECT_EQ(parseInts("4;2 -99x-1/17"), (std::vector<int>{4, 2, -99, -1, 17}));
+    EXPECT_EQ(parseInts("1,2,"), (std::vector<int>{1, 2}));
+    // Exactly one separator is skipped: a second one ends the list.
+    EXPECT_EQ(parseInts("1,,2"), (std::vector<int>{1}));
+    // strtol skips white space itself, so ", 2" is one separator then " 2".
+    EXPECT_EQ(parseInts("1, 2"), (std::vector<int>{1, 2}));
+    EXPECT_TRUE(parseInts("").empty());
+    EXPECT_TRUE(parseInts("abc").empty());
+    EXPECT_TRUE(parseInts(nullptr).empty());
+    EXPECT_EQ(parseInts("99999999999,-99999999999"), (std::vector<int>{INT_MAX, INT_MIN}));
+}
+
+TEST_F(HostInterface, PollingBeforeAnyReportAnswersZero) {
+    char buffer[kDiagTextSize] = "untouched";
+    int average = 7;
+    int peak = 8;
+    for (unsigned int c = 0; c < kReportChannels; ++c) {
+        EXPECT_EQ(hostGetAudioCodes(c, buffer, sizeof buffer), 0);
+        EXPECT_EQ(hostGetAudioLevels(c, &average, &peak), 0);
+    }
+    EXPECT_EQ(hostGetDiagMessage(buffer, sizeof buffer), 0);
+    EXPECT_STREQ(buffer, "untouched");
+    EXPECT_EQ(average, 7);
+    EXPECT_EQ(peak, 8);
+}
+
+TEST_F(HostInterface, FirstRepeatedAndChangedConfiguration) {
+    EXPECT_EQ(configure("0,6,1,2,3"), 1);
+    EXPECT_EQ(takeDiagnostics(),
+              (Texts{"\nRequest to update to 0,6,1,2,3 configuration",
+                     "\nUpdating L and R sound card settings to 1 device",
+                     "\nUpdating C and LFE sound card settings to 2 device",
+                     "\nUpdating Ls Rs sound card settings to 3 device",
+                     "\nDecoding for TESK2 and TESK6 codes\n", "Filtered code display selected"}));
+    EXPECT_EQ(uiConfiguration.configured.load(), 1);
+    EXPECT_EQ(uiConfiguration.reconfigure.load(), 0);
+    EXPECT_EQ(uiConfiguration.channelCount.load(), 6);
+    for (int s = 0; s < kStreamCount; ++s) {
+        EXPECT_EQ(uiConfiguration.device[s].load(), s + 1);
+        EXPECT_EQ(uiConfiguration.deviceChannels[s].load(), 2);
+    }
+    expectSwitches(false, true, true, false);
+
+    // The same string again: no update messages, no reopen request.
+    EXPECT_EQ(configure("0,6,1,2,3"), 1);
+    EXPECT_EQ(takeDiagnostics(),
+              (Texts{"\nRequest to update to 0,6,1,2,3 configuration",
+                     "\nDecoding for TESK2 and TESK6 codes\n", "Filtered code display selected"}));
+    EXPECT_EQ(uiConfiguration.reconfigure.load(), 0);
+
+    // A changed device asks the driver to reopen the streams.
+    EXPECT_EQ(configure("0,6,1,-1,3"), 1);
+    EXPECT_EQ(takeDiagnostics(),
+              (Texts{"\nRequest to update to 0,6,1,-1,3 configuration",
+                     "\nUpdating C and LFE sound card settings to -1 device",
+                     "\nDecoding for TESK2 and TESK6 codes\n", "Filtered code display selected"}));
+    EXPECT_EQ(uiConfiguration.reconfigure.load(), 1);
+    EXPECT_EQ(uiConfiguration.device[kStreamCLfe].load(), -1);
+
+    // So does a changed channel count alone.
+    uiConfiguration.reconfigure = 0;
+    configure("0,2,1,-1,3");
+    EXPECT_EQ(uiConfiguration.reconfigure.load(), 1);
+    EXPECT_EQ(uiConfiguration.channelCount.load(), 2);
+}
+
+TEST_F(HostInterface, UnchangedDeviceKeepsItsChannelCount) {
+    // Device 0 equals the load-time value: no update, channel count stays 0.
+    configure("0,6,0,-99,5");
+    EXPECT_EQ(takeDiagnostics(),
+              (Texts{"\nRequest to update to 0,6,0,-99,5 configuration",
+                     "\nUpdating C and LFE sound card settings to -99 device",
+                     "\nUpdating Ls Rs sound card settings to 5 device",
+                     "\nDecoding for TESK2 and TESK6 codes\n", "Filtered code display selected"}));
+    EXPECT_EQ(uiConfiguration.deviceChannels[kStreamLR].load(), 0);
+    EXPECT_EQ(uiConfiguration.deviceChannels[kStreamCLfe].load(), 2);
+    EXPECT_EQ(uiConfiguration.device[kStreamCLfe].load(), kDeviceNotUsed);
+    // The first configuration never asks for a reopen, even though it changed things.
+    EXPECT_EQ(uiConfiguration.reconfigure.load(), 0);
+}
+
+TEST_F(HostInterface, ModeWordsZeroToSeven) {
+    struct Case {
+        bool zelt, t2, tw, raw;
+        const char* family;
+    };
+    const char* tesk = "\nDecoding for TESK2 and TESK6 codes\n";
+    const char* zelt = "\nDecoding for ZELT codes\n";
+    const char* all = "\nDecoding TESK2, TESK6 and ZELT codes\n";
+    const Case cases[8] = {
+        {false, true, true, false, tesk}, {true, false, false, false, zelt},
+        {true, true, true, false, all},   {true, true, true, false, all},
+        {false, true, true, true, tesk},  {true, false, false, true, zelt},
+        {true, true, true, true, all},    {true, true, true, true, all},
+    };
+    for (int mode = 0; mode < 8; ++mode) {
+        SCOPED_TRACE(mode);
+        const std::string text = std::to_string(mode) + ",6,1,2,3";
+        EXPECT_EQ(configure(text.c_str()), 1);
+        const Case& c = cases[mode];
+        expectSwitches(c.zelt, c.t2, c.tw, c.raw);
+        EXPECT_EQ(uiConfiguration.mode.load(), mode);
+        const Texts texts = takeDiagnostics();
+        ASSERT_GE(texts.size(), 3u);
+        EXPECT_EQ(texts[texts.size() - 2], c.family);
+        EXPECT_EQ(texts.back(),
+                  c.raw ? "Raw code display selected" : "Filtered code display selected");
+    }
+}
+
+TEST_F(HostInterface, RejectedConfigurationsChangeNothing) {
+    struct Case {
+        const char* text;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"1,6,1,2", "\nConfiguration rejected: five integers expected, 4 found"},
+        {"", "\nConfiguration rejected: five integers expected, 0 found"},
+        {"1,7,1,2,3", "\nConfiguration rejected: channel count 7 is outside 0..6"},
+        {"1,-2,1,2,3", "\nConfiguration rejected: channel count -2 is outside 0..6"},
+        {"1,6,-2,2,3", "\nConfiguration rejected: L and R device -2 is not a device number"},
+        {"1,6,1,-100,3", "\nConfiguration rejected: C and LFE device -100 is not a device number"},
+        {"1,6,1,2,40000", "\nConfiguration rejected: Ls Rs device 40000 is not a device number"},
+    };
+    // Before and after a first configuration: the flag comes back unchanged.
+    for (int configured = 0; configured < 2; ++configured) {
+        if (configured) {
+            configure("0,4,1,2,3");
+            takeDiagnostics();
+        }
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.text);
+            EXPECT_EQ(configure(c.text), configured);
+            EXPECT_EQ(takeDiagnostics(),
+                      (Texts{std::string("\nRequest to update to ") + c.text + " configuration",
+                             c.reason}));
+            EXPECT_EQ(uiConfiguration.configured.load(), configured);
+            EXPECT_EQ(uiConfiguration.reconfigure.load(), 0);
+            EXPECT_EQ(uiConfiguration.mode.load(), 0);
+            EXPECT_EQ(uiConfiguration.channelCount.load(), configured ? 4 : 0);
+            EXPECT_EQ(uiConfiguration.device[kStreamLR].load(), configured ? 1 : 0);
+            expectSwitches(!configured, true, true, !configured);
+        }
+    }
+    EXPECT_EQ(configure(nullptr), 1);
+    EXPECT_EQ(takeDiagnostics(), (Texts{"\nConfiguration rejected: no configuration text"}));
+}
+
+TEST_F(HostInterface, StartDecodingClearsTheConfiguredFlag) {
+    configure("0,6,1,2,3");
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(hostStartDecoding(0, nullptr), 0);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(uiConfiguration.configured.load(), 0);
+    // The values of the earlier configuration are kept.
+    EXPECT_EQ(uiConfiguration.channelCount.load(), 6);
+    EXPECT_EQ(out, "CTavikReport is created.\n");
+    EXPECT_EQ(err, "Decode driver is not available in this build.\n");
+
+    // The report object is made once per process.
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    hostStartDecoding(0, nullptr);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    ::testing::internal::GetCapturedStderr();
+}
+
+// ---- detection rings ----
+
+class ReportRings : public HostInterface {
+protected:
+    CTavikReportImplementation* report = nullptr;
+    void SetUp() override {
+        HostInterface::SetUp();
+        ::testing::internal::CaptureStdout();
+        report = new CTavikReportImplementation();
+    }
+    void TearDown() override {
+        delete report;
+        ::testing::internal::GetCapturedStdout();
+        HostInterface::TearDown();
+    }
+    void put(unsigned int channel, std::string text) { report->setAudioCodes(channel, &text); }
+    static std::string take(unsigned int channel) {
+        char buffer[512];
+        return hostGetAudioCodes(channel, buffer, sizeof buffer) == 1 ? buffer : "<none>";
+    }
+};
+
+TEST_F(ReportRings, WrapAroundKeepsOrderAndChannelsApart) {
+    // 130 reports in bursts of 7 pass the wrap from slot 49 to 0 several times.
+    int written = 0;
+    int read = 0;
+    while (read < 130) {
+        for (int k = 0; k < 7 && written < 130; ++k, ++written) {
+            put(3, "code " + std::to_string(written));
+            put(4, "other " + std::to_string(written));
+        }
+        while (read < written) {
+            ASSERT_EQ(take(3), "code " + std::to_string(read));
+            ASSERT_EQ(take(4), "other " + std::to_string(read));
+            ++read;
+        }
+        EXPECT_EQ(take(3), "<none>");
+    }
+    EXPECT_EQ(take(0), "<none>");
+    EXPECT_TRUE(takeDiagnostics().empty());
+}
+
+TEST_F(ReportRings, FullRingKeepsItsUnreadReports) {
+    for (int i = 0; i < 49; ++i) put(0, "r" + std::to_string(i));
+    EXPECT_TRUE(takeDiagnostics().empty());
+    put(0, "r49");  // the fiftieth unread report has no room
+    put(0, "r50");
+    EXPECT_EQ(takeDiagnostics(),
+              (Texts{"Overwrite in setAudioCodes", "Overwrite in setAudioCodes"}));
+    for (int i = 0; i < 49; ++i) ASSERT_EQ(take(0), "r" + std::to_string(i));
+    EXPECT_EQ(take(0), "<none>");
+    // Room again after reading.
+    put(0, "after");
+    EXPECT_EQ(take(0), "after");
+}
+
+TEST_F(ReportRings, CopiesAreTerminatedAndBounded) {
+    put(1, "ABCDEFGH");
+    put(1, "second");
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    // Null buffer or zero length: nothing taken, nothing written.
+    EXPECT_EQ(hostGetAudioCodes(1, nullptr, 8), 0);
+    EXPECT_EQ(hostGetAudioCodes(1, buffer, 0), 0);
+    EXPECT_EQ(buffer[0], 'x');
+    // Length 5: four characters and a NUL; the rest of the text is dropped.
+    EXPECT_EQ(hostGetAudioCodes(1, buffer, 5), 1);
+    EXPECT_STREQ(buffer, "ABCD");
+    EXPECT_EQ(buffer[5], 'x');
+    EXPECT_EQ(hostGetAudioCodes(1, buffer, 1), 1);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_EQ(take(1), "<none>");
+}
+
+TEST_F(ReportRings, ChannelsSixAndAboveAreIgnored) {
+    std::string text = "x";
+    report->setAudioCodes(6, &text);
+    report->setAudioCodes(UINT_MAX, &text);
+    report->setAudioCodes(0, nullptr);
+    char buffer[16];
+    int a = 0;
+    int p = 0;
+    EXPECT_EQ(hostGetAudioCodes(6, buffer, sizeof buffer), 0);
+    EXPECT_EQ(hostGetAudioCodes(UINT_MAX, buffer, sizeof buffer), 0);
+    EXPECT_EQ(hostGetAudioLevels(6, &a, &p), 0);
+    EXPECT_EQ(hostGetAudioLevels(0, nullptr, &p), 0);
+    for (unsigned int c = 0; c < kReportChannels; ++c) EXPECT_EQ(take(c), "<none>");
+    EXPECT_TRUE(takeDiagnostics().empty());
+}
+
+TEST_F(ReportRings, LogMessagesGoToStandardOutput) {
+    ::testing::internal::GetCapturedStdout();
+    ::testing::internal::CaptureStdout();
+    char text[] = "decoder says hello";
+    report->LogCallbackMessage(3, text);
+    report->LogCallbackMessage(0, nullptr);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "decoder says hello\n");
+    ::testing::internal::CaptureStdout();
+}
+
+// ---- diagnostic ring ----
+
+TEST_F(HostInterface, DiagnosticRingDropsTheNewestWhenFull) {
+    for (int i = 0; i < 60; ++i) postDiagMessage("message %d", i);
+    const Texts texts = takeDiagnostics();
+    ASSERT_EQ(texts.size(), 49u);
+    for (int i = 0; i < 49; ++i) EXPECT_EQ(texts[i], "message " + std::to_string(i));
+    setDiagMessage(nullptr);
+    EXPECT_TRUE(takeDiagnostics().empty());
+}
+
+TEST_F(HostInterface, DiagnosticTextsAreBoundedBy240ByteBuffers) {
+    const std::string longText(300, 'd');
+    postDiagMessage("%s", longText.c_str());
+    sDiagMessage = longText;
+    setDiagMessage(&sDiagMessage);
+    char buffer[kDiagTextSize + 16];
+    ASSERT_EQ(hostGetDiagMessage(buffer, sizeof buffer), 1);
+    EXPECT_EQ(std::strlen(buffer), kDiagTextSize - 1);  // cut by the formatting buffer
+    ASSERT_EQ(hostGetDiagMessage(buffer, 100), 1);
+    EXPECT_EQ(std::strlen(buffer), 99u);  // cut by the host's buffer
+    EXPECT_EQ(hostGetDiagMessage(buffer, sizeof buffer), 0);
+}
+
+// ---- level meter ----
+
+class LevelMeter : public ReportRings {
+protected:
+    void feed(int16_t value, int count, int channel) {
+        std::vector<int16_t> samples(count, value);
+        report->calculateMeterLevel(samples.data(), count, channel);
+    }
+    static bool levels(unsigned int channel, int* average, int* peak) {
+        return hostGetAudioLevels(channel, average, peak) == 1;
+    }
+};
+
+TEST_F(LevelMeter, SilenceReportsOnThe4801stSample) {
+    int average = 0;
+    int peak = 0;
+    feed(0, 4800, 2);
+    EXPECT_FALSE(levels(2, &average, &peak));
+    feed(0, 1, 2);
+    ASSERT_TRUE(levels(2, &average, &peak));
+    EXPECT_EQ(peak, -90);                      // 20 log10(1/32767) = -90.3
+    EXPECT_EQ(average, -207);                  // 20 ln(1/32767) = -207.9
+    EXPECT_FALSE(levels(2, &average, &peak));  // taken once only
+}
+
+TEST_F(LevelMeter, ReportPointsInBlocksOf480) {
+    int average = 0;
+    int peak = 0;
+    // 4801 samples make a report: inside the 11th block of 480, then again 4801
+    // samples later, inside the 21st.
+    for (int block = 1; block <= 21; ++block) {
+        feed(1000, 480, 0);
+        const bool reported = levels(0, &average, &peak);
+        EXPECT_EQ(reported, block == 11 || block == 21) << block;
+    }
+    // Running average 1000 in steady state: 20 ln(999/32767) = -69.8,
+    // 20 log10(1000/32767) = -30.3.
+    EXPECT_EQ(average, -69);
+    EXPECT_EQ(peak, -30);
+}
+
+TEST_F(LevelMeter, FullScaleAndMostNegativeSample) {
+    int average = 0;
+    int peak = 0;
+    feed(-32768, 4801, 1);
+    ASSERT_TRUE(levels(1, &average, &peak));
+    EXPECT_EQ(peak, 0);
+    EXPECT_EQ(average, -13);  // running average (0 + 32767) / 2: 20 ln(16383/32767) = -13.9
+    // One large call: reports every 4801 samples, the latest one is kept.
+    feed(32767, 4801 * 5, 1);
+    ASSERT_TRUE(levels(1, &average, &peak));
+    EXPECT_EQ(peak, 0);
+}
+
+TEST_F(LevelMeter, ChannelsSixAndSevenKeepStateButPublishNothing) {
+    int average = 0;
+    int peak = 0;
+    for (int channel = 6; channel < 9; ++channel) feed(500, 9000, channel);
+    feed(500, 9000, -1);
+    report->calculateMeterLevel(nullptr, 480, 0);
+    feed(500, 0, 0);
+    for (unsigned int c = 0; c < kReportChannels; ++c) EXPECT_FALSE(levels(c, &average, &peak));
+}
+
+}  // namespace
