@@ -6,8 +6,9 @@
 
 std::vector<std::string> ParameterParser::getDecoders(const std::string& document) {
     rapidjson::Document doc;
-    // Parsed with its length so an embedded NUL cannot cut the text short; the default flags
-    // refuse anything but whitespace after the root value.
+    // A raw NUL is never valid JSON; the parser would take it for the end of the text and
+    // ignore whatever follows. The default flags refuse anything but whitespace after the root.
+    if (document.find('\0') != std::string::npos) throw InvalidJSONInput(document);
     doc.Parse(document.c_str(), document.size());
     if (doc.HasParseError() || !doc.IsObject()) throw InvalidJSONInput(document);
     const auto parameters = doc.FindMember("Parameters");
