@@ -73,9 +73,10 @@ TEST(Exports, VersionScriptNamesTheSameFunctions) {
     std::set<std::string> listed;
     std::string line;
     while (std::getline(map, line)) {
+        // Symbol lines look like:  "name(types)";
         const size_t open = line.find('"');
-        const size_t close = line.rfind('"');
-        if (open != std::string::npos && close > open) {
+        const size_t close = line.rfind("\";");
+        if (open != std::string::npos && close != std::string::npos && close > open) {
             listed.insert(line.substr(open + 1, close - open - 1));
         }
     }
