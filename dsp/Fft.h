@@ -84,8 +84,8 @@ int FFT_Flt_3KR4_RealIn_PowerOut_IF(int N, const int16_t* input, float* work, in
 int FFT_Flt_3KR4_RealIn_PowerOut_FF(int N, const float* input, float* work, int firstBin);
 int FFT_Flt_3KR4_RealIn_PowerOut_Win_IF(int N, const int16_t* input, const float* window,
                                         float* work, int firstBin);
-int FFT_Flt_3KR4_RealIn_PowerOut_Win_FF(int N, const float* input, const float* window,
-                                        float* work, int firstBin);
+int FFT_Flt_3KR4_RealIn_PowerOut_Win_FF(int N, const float* input, const float* window, float* work,
+                                        int firstBin);
 void FFT_Flt_3KR4_RealIn_MagOut_Win_Scale_IF(int N, const int16_t* input, const float* window,
                                              float* work, int firstBin, float scale);
 void FFT_Flt_3KR4_RealIn_MagOut_Win_Scale_FF(int N, const float* input, const float* window,
@@ -106,8 +106,8 @@ int FFT_Flt_4KR4_RealIn_PowerOut_IF(int N, const int16_t* input, float* work, in
 int FFT_Flt_4KR4_RealIn_PowerOut_FF(int N, const float* input, float* work, int firstBin);
 int FFT_Flt_4KR4_RealIn_PowerOut_Win_IF(int N, const int16_t* input, const float* window,
                                         float* work, int firstBin);
-int FFT_Flt_4KR4_RealIn_PowerOut_Win_FF(int N, const float* input, const float* window,
-                                        float* work, int firstBin);
+int FFT_Flt_4KR4_RealIn_PowerOut_Win_FF(int N, const float* input, const float* window, float* work,
+                                        int firstBin);
 void FFT_Flt_4KR4_RealIn_MagOut_Win_Scale_IF(int N, const int16_t* input, const float* window,
                                              float* work, int firstBin, float scale);
 void FFT_Flt_4KR4_RealIn_MagOut_Win_Scale_FF(int N, const float* input, const float* window,
@@ -148,26 +148,26 @@ void FFT_Flt_R3_W0_IF(const int16_t* input, float* work, int butterflies, const 
 void FFT_Flt_R3_W0_FF(const float* input, float* work, int butterflies, const uint16_t* bitrev);
 void FFT_Flt_R3_W0_Win_IF(const int16_t* input, float* work, int butterflies,
                           const uint16_t* bitrev, const float* window);
-void FFT_Flt_R3_W0_Win_FF(const float* input, float* work, int butterflies,
-                          const uint16_t* bitrev, const float* window);
+void FFT_Flt_R3_W0_Win_FF(const float* input, float* work, int butterflies, const uint16_t* bitrev,
+                          const float* window);
 void FFT_Flt_R6_W0_IF(const int16_t* input, float* work, int butterflies, const uint16_t* bitrev);
 void FFT_Flt_R6_W0_FF(const float* input, float* work, int butterflies, const uint16_t* bitrev);
 void FFT_Flt_R6_W0_Win_IF(const int16_t* input, float* work, int butterflies,
                           const uint16_t* bitrev, const float* window);
-void FFT_Flt_R6_W0_Win_FF(const float* input, float* work, int butterflies,
-                          const uint16_t* bitrev, const float* window);
+void FFT_Flt_R6_W0_Win_FF(const float* input, float* work, int butterflies, const uint16_t* bitrev,
+                          const float* window);
 void FFT_Flt_R4_W0_IF(const int16_t* input, float* work, int butterflies, const uint16_t* bitrev);
 void FFT_Flt_R4_W0_FF(const float* input, float* work, int butterflies, const uint16_t* bitrev);
 void FFT_Flt_R4_W0_Win_IF(const int16_t* input, float* work, int butterflies,
                           const uint16_t* bitrev, const float* window);
-void FFT_Flt_R4_W0_Win_FF(const float* input, float* work, int butterflies,
-                          const uint16_t* bitrev, const float* window);
+void FFT_Flt_R4_W0_Win_FF(const float* input, float* work, int butterflies, const uint16_t* bitrev,
+                          const float* window);
 void FFT_Flt_R8_W0_IF(const int16_t* input, float* work, int butterflies, const uint16_t* bitrev);
 void FFT_Flt_R8_W0_FF(const float* input, float* work, int butterflies, const uint16_t* bitrev);
 void FFT_Flt_R8_W0_Win_IF(const int16_t* input, float* work, int butterflies,
                           const uint16_t* bitrev, const float* window);
-void FFT_Flt_R8_W0_Win_FF(const float* input, float* work, int butterflies,
-                          const uint16_t* bitrev, const float* window);
+void FFT_Flt_R8_W0_Win_FF(const float* input, float* work, int butterflies, const uint16_t* bitrev,
+                          const float* window);
 void FFT_Flt_R4_WM(float* work, const float* twiddle, int groupLen, int groupCount,
                    int twiddleStride);
 void FFT_Flt_R4_WL(float* work, const float* twiddle, int groupLen, int twiddleStride);
