@@ -140,7 +140,9 @@ TEST(FftSpectra, Tesk2HannToneAndReturnedCount) {
     EXPECT_NEAR(work[59], 32.0 * 32.0, 1e-2);
     EXPECT_NEAR(work[61], 32.0 * 32.0, 1e-2);
     for (int k = 46; k <= 82; ++k) {
-        if (k < 59 || k > 61) EXPECT_LT(work[k], 1e-6) << k;
+        if (k < 59 || k > 61) {
+            EXPECT_LT(work[k], 1e-6) << k;
+        }
     }
 }
 
