@@ -1,0 +1,314 @@
+#include "app/CHybridDecoderFilteredCallback.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "app/CTavikReportCallback.h"
+#include "app/HostInterface.h"
+#include "app/RunConfiguration.h"
+#include "timebase/TeskTime.h"
+
+int32_t CHybridDecoderFilteredCallback::m_nHybridChannelSelection = 0;
+
+namespace {
+
+const char* kInvalidJson = "Received invalid JSON format for TESK 2 parameters";
+
+int64_t ReadInt(const rapidjson::Value& o, const char* key) {
+    auto it = o.FindMember(key);
+    if (it == o.MemberEnd() || !it->value.IsNumber()) return 0;
+    if (it->value.IsInt64()) return it->value.GetInt64();
+    if (it->value.IsUint64()) return int64_t(it->value.GetUint64());
+    return int64_t(it->value.GetDouble());
+}
+
+const char* DistName(uint16_t dist) {
+    switch (dist) {
+        case 0:
+            return "COMM_STD";
+        case 1:
+            return "PC";
+        case 2:
+            return "FD";
+        default:
+            return "UN";
+    }
+}
+
+// Parses a text and tells whether it is a redundant standard commercial
+// detection; a text that does not parse counts as redundant.
+bool IsRedundant(const std::string& json) {
+    rapidjson::Document doc;
+    doc.Parse(json.c_str(), json.size());
+    if (doc.HasParseError()) return true;
+    if (!doc.IsObject()) return false;
+    auto t = doc.FindMember("TESK2");
+    if (t == doc.MemberEnd() || !t->value.IsObject()) return false;
+    auto r = t->value.FindMember("redundantCommStd");
+    return r != t->value.MemberEnd() && r->value.IsNumber() && r->value.GetDouble() == 1.0;
+}
+
+}  // namespace
+
+CHybridDecoderFilteredCallback::CHybridDecoderFilteredCallback() = default;
+CHybridDecoderFilteredCallback::~CHybridDecoderFilteredCallback() = default;
+
+void CHybridDecoderFilteredCallback::init(void* config, int major, int minor, int patch,
+                                          char* name) {
+    const SampleAppConfigurationData* cfg = static_cast<const SampleAppConfigurationData*>(config);
+    m_report = cfg ? cfg->reportCallback : nullptr;
+    if (m_report == nullptr) return;
+    m_showDateTime = cfg->displayDateTimeString;
+    m_reportMode = cfg->reportMode;
+    m_outputToConsole = cfg->outputToConsole;
+    if (m_outputToConsole) printf("Kelvane Hybrid Decoder, version %d.%d.%d\n\n", major, minor, patch);
+    m_filter.initDCFilter();
+    const int fromName = CTesk6DecoderFilteredCallback::ChannelFromName(name);
+    m_channel = fromName >= 0 ? fromName : m_nHybridChannelSelection;
+    ++m_nHybridChannelSelection;
+}
+
+void CHybridDecoderFilteredCallback::LogCallback(int code, const char* text) {
+    if (!m_outputToConsole) return;
+    if (text != nullptr && text[0] != '\0') {
+        printf("Code %d: %s\n", code, text);
+    } else {
+        printf("Error code %d\n", code);
+    }
+}
+
+void CHybridDecoderFilteredCallback::Report(const std::string& text) {
+    std::string copy(text);
+    m_report->setAudioCodes(unsigned(m_channel), &copy);
+}
+
+void CHybridDecoderFilteredCallback::ResultCallback(std::string json) {
+    if (!ReportT2) return;
+    if (m_report == nullptr) return;  // unconfigured: nowhere to report
+    if (bT2RawOutput) {
+        Report(json);
+        return;
+    }
+    if (json.find("TESK2") == std::string::npos) return;
+    if (IsRedundant(json)) return;
+    int released = 0;
+    try {
+        released = m_filter.ProcessDetection(json, m_filterOutput);
+    } catch (const char* e) {
+        // A text that parses but is not a complete detection: the filter's
+        // C-string exception would end the decoding thread, so it is reported
+        // here and the text dropped.
+        fprintf(stderr, "TESK 2 filtered callback: %s\n", e);
+        return;
+    }
+    if (released > 0) {
+        const std::vector<std::string> texts = m_filterOutput;
+        for (const std::string& text : texts) HandleFiltered(text);
+    }
+}
+
+void CHybridDecoderFilteredCallback::HandleFiltered(const std::string& text) {
+    Watermark_Detection_Record_t r;
+    try {
+        if (!ExtractRecord(text, r)) throw std::runtime_error(kInvalidJson);
+    } catch (const std::exception& e) {
+        fprintf(stderr,
+                "Audio SDK exception caught in ExtractWatermarkFieldsFromTesk2JsonString in "
+                "Filtered Callback.\n%s\n",
+                e.what());
+    }
+    if (r.layer == 0) DistributionFix(r);
+    if (r.layer == 2) {
+        auto it = m_lastSampleBlock.find(r.commId);
+        if (it != m_lastSampleBlock.end() && it->second == r.sampleBlockIndex) return;
+        m_lastSampleBlock[r.commId] = r.sampleBlockIndex;
+    } else {
+        AnchorStep(r);
+        if (!DuplicateStep(r)) return;
+    }
+    Report(BuildOutput(r));
+}
+
+bool CHybridDecoderFilteredCallback::ExtractRecord(const std::string& json,
+                                                   Watermark_Detection_Record_t& r) {
+    memset(&r, 0, sizeof(r));
+    rapidjson::Document doc;
+    doc.Parse(json.c_str(), json.size());
+    if (doc.HasParseError() || !doc.IsObject()) return false;
+    auto top = doc.FindMember("TESK2");
+    if (top == doc.MemberEnd() || !top->value.IsObject()) return false;
+    const rapidjson::Value& o = top->value;
+
+    auto layer = o.FindMember("layer");
+    if (layer != o.MemberEnd() && layer->value.IsString() &&
+        layer->value.GetStringLength() < 32) {
+        const std::string ln = layer->value.GetString();
+        if (ln == "COMM_STD") r.layer = 1;
+        if (ln == "COMM_RS") r.layer = 2;
+    }
+    r.firstSymAge = int32_t(ReadInt(o, "firstSymAge"));
+    r.lastSymAge = int32_t(ReadInt(o, "lastSymAge"));
+    r.quality = uint16_t(ReadInt(o, "quality"));
+    r.strength = int16_t(ReadInt(o, "strength"));
+    r.depth = uint16_t(ReadInt(o, "depth"));
+    r.phase = uint16_t(ReadInt(o, "phase"));
+    r.dst = ReadInt(o, "dst") != 0 ? 1 : 0;
+    r.timestamp = int32_t(ReadInt(o, "timestamp"));
+    if (r.timestamp == -1 && r.layer != 2) r.noAnchor = 1;
+    r.distribution = 3;
+    auto dist = o.FindMember("dist");
+    if (dist != o.MemberEnd() && dist->value.IsString() && dist->value.GetStringLength() < 16) {
+        const std::string d = dist->value.GetString();
+        r.distribution = d == "COMM_STD" ? 0 : d == "PC" ? 1 : d == "FD" ? 2 : 3;
+    }
+    r.transmission = 0;
+    auto et = o.FindMember("elapsedTime");
+    if (et != o.MemberEnd() && et->value.IsNumber()) r.elapsedTime = et->value.GetDouble();
+    r.sampleBlockIndex = uint32_t(ReadInt(o, "sampleBlockIndex"));
+    r.redundantComm = uint32_t(ReadInt(o, "redundantCommStd"));
+    if (r.layer == 2) {
+        r.commRs = 1;
+        auto c = o.FindMember("commId");
+        if (c != o.MemberEnd() && c->value.IsString()) {
+            char buf[33];
+            snprintf(buf, sizeof(buf), "%s", c->value.GetString());
+            r.commId = strtoull(buf, nullptr, 16);
+        }
+        r.sid = 0;
+    } else {
+        r.sid = uint16_t(ReadInt(o, "sid"));
+        r.commId = 0;
+    }
+    return true;
+}
+
+void CHybridDecoderFilteredCallback::DistributionFix(Watermark_Detection_Record_t& r) {
+    DistTally& t = m_distTally[r.sid];
+    if (r.distribution == 1) {
+        ++t.pc;
+    } else if (r.distribution == 2) {
+        ++t.fd;
+    } else {
+        ++t.other;
+    }
+    if (t.pc + t.fd > 20 && t.pc != t.fd) r.distribution = t.pc > t.fd ? 1 : 2;
+}
+
+void CHybridDecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r) {
+    m_mainAnchorReplaced = false;
+    const unsigned s = r.sid;
+    if (r.timestamp < 0) r.noAnchor = 1;
+    RecordPtr& a0 = m_anchor0[s];
+    RecordPtr& a1 = m_anchor1[s];
+    RecordPtr& main = m_mainAnchor[s];
+    if (!r.noAnchor) {
+        if (!a0) {
+            a0.reset(new Watermark_Detection_Record_t(r));
+        } else if (!a1) {
+            a1.reset(new Watermark_Detection_Record_t(r));
+        }
+    }
+    if (a0 && a1) {
+        const int64_t e0 = int64_t(a0->elapsedTime);
+        const int64_t e1 = int64_t(a1->elapsedTime);
+        const int64_t t0 = int64_t(uint32_t(a0->timestamp));
+        const int64_t t1 = int64_t(uint32_t(a1->timestamp));
+        const int64_t de = e1 < e0 ? e0 - e1 : e1 - e0;
+        const int64_t dt = e1 < e0 ? t0 - t1 : t1 - t0;
+        if (std::llabs(de - dt) <= 2) {
+            main.reset(new Watermark_Detection_Record_t(*a1));
+            m_mainAnchorReplaced = true;
+        }
+        a0.reset(new Watermark_Detection_Record_t(*a1));
+        a1.reset();
+    }
+    if (!main || m_mainAnchorReplaced) return;
+    // Bit 31 of the anchor's time code is the daylight-saving flag.
+    const uint32_t anchorTs = uint32_t(main->timestamp);
+    const int64_t d = int64_t(r.elapsedTime - main->elapsedTime);
+    const int64_t candidate = int64_t(anchorTs & 0x7FFFFFFFu) + d;
+    int32_t& count = m_correctionCount[s];
+    if (count > 1) {
+        main.reset();
+        count = 0;
+    }
+    if (!(std::llabs(d) <= 25 && candidate >= 0 && candidate < 2147483648LL)) {
+        main.reset();
+        return;
+    }
+    const uint32_t corrected = uint32_t(candidate) | (anchorTs & 0x80000000u);
+    if (std::llabs(int64_t(r.timestamp) - int64_t(int32_t(corrected))) > 1) {
+        r.timestamp = int32_t(corrected);
+        if (a0) *a0 = r;
+        r.corrected = 1;
+        ++count;
+    }
+}
+
+bool CHybridDecoderFilteredCallback::DuplicateStep(const Watermark_Detection_Record_t& r) {
+    auto it = m_lastElapsed.find(r.sid);
+    const double last = it == m_lastElapsed.end() ? 0.0 : it->second;
+    const double gap = r.elapsedTime > last ? r.elapsedTime - last : 0.0;
+    if (last >= 0.001 && gap < 0.3) return false;
+    if (r.timestamp >= 1) m_lastElapsed[r.sid] = r.elapsedTime;
+    return true;
+}
+
+std::string CHybridDecoderFilteredCallback::BuildOutput(const Watermark_Detection_Record_t& r) {
+    rapidjson::StringBuffer sb;
+    rapidjson::Writer<rapidjson::StringBuffer> w(sb);
+    w.StartObject();
+    w.Key("TESK2");
+    w.StartObject();
+    w.Key("elapsedTime");
+    w.Double(r.elapsedTime);
+    w.Key("layer");
+    w.String(r.layer == 2 ? "COMM_RS" : r.layer == 1 ? "COMM_STD" : "PROG");
+    if (r.layer == 2) {
+        char hex[32];
+        snprintf(hex, sizeof(hex), "0x%llx", (unsigned long long)r.commId);
+        w.Key("commId");
+        w.String(hex);
+    } else {
+        w.Key("sid");
+        w.Uint(r.sid);
+    }
+    w.Key("firstSymAge");
+    w.Int(r.firstSymAge);
+    w.Key("lastSymAge");
+    w.Int(r.lastSymAge);
+    w.Key("quality");
+    w.Uint(r.quality);
+    w.Key("strength");
+    w.Int(r.strength);
+    w.Key("depth");
+    w.Uint(r.depth);
+    w.Key("phase");
+    w.Uint(r.phase);
+    w.Key("timestamp");
+    w.Int(r.timestamp);
+    w.Key("dst");
+    w.Uint(r.dst);
+    w.Key("systemTime");
+    // The daylight-saving flag travels in its own member; it is put back into
+    // bit 31 so the POSIX time matches the decoder's raw text.
+    uint8_t ambiguity = 0;
+    const uint32_t code = uint32_t(r.timestamp) | (r.dst && r.timestamp >= 0 ? 0x80000000u : 0u);
+    w.Uint(Tesk2ToPosix(code, &ambiguity));
+    w.Key("dist");
+    w.String(DistName(r.distribution));
+    w.Key("sampleBlockIndex");
+    w.Uint(r.sampleBlockIndex);
+    w.Key("redundantCommStd");
+    w.Uint(r.redundantComm);
+    w.EndObject();
+    w.EndObject();
+    return std::string(sb.GetString(), sb.GetSize());
+}
