@@ -3,7 +3,7 @@
 #include "audiocore/Exceptions.h"
 
 // Callback classes. Each family adds its header here and its maker below.
-// #include "app/CHybridDecoderFilteredCallback.h"
+#include "app/CHybridDecoderFilteredCallback.h"
 // #include "app/CTesk6DecoderFilteredCallback.h"
 // #include "app/ZELTDecoderFilteredCallback.h"
 
@@ -23,7 +23,7 @@ std::shared_ptr<IAudioConsumerCallback> NotBuilt() { throw InvalidCallback(); }
 
 // One maker per family, e.g. MakeCallback<CTesk6DecoderFilteredCallback>.
 const CallbackMaker kMakeZeltFiltered = NotBuilt;
-const CallbackMaker kMakeTesk2Filtered = NotBuilt;
+const CallbackMaker kMakeTesk2Filtered = MakeCallback<CHybridDecoderFilteredCallback>;
 const CallbackMaker kMakeTesk6Filtered = NotBuilt;
 
 struct Row {

@@ -3,7 +3,7 @@
 #include "audiocore/Exceptions.h"
 
 // Decoder classes. Each family adds its header here and its maker below.
-// #include "decoders/tesk2/CTesk2HybridDecoder.h"
+#include "decoders/tesk2/CTesk2HybridDecoder.h"
 // #include "decoders/tesk6/CTesk6Decoder.h"
 // #include "decoders/zelt/ZELTDecoderAdapter.h"
 
@@ -22,7 +22,7 @@ std::shared_ptr<IAudioConsumer> MakeDecoder(int sampleRate) {
 std::shared_ptr<IAudioConsumer> NotBuilt(int /*sampleRate*/) { throw InvalidDecoder(); }
 
 // One maker per decoder family, e.g. MakeDecoder<Kelvane::TESKVI::CTesk6Decoder>.
-const ConsumerMaker kMakeTesk2 = NotBuilt;
+const ConsumerMaker kMakeTesk2 = MakeDecoder<Kelvane::TESKII::CTesk2HybridDecoder>;
 const ConsumerMaker kMakeTesk6 = NotBuilt;
 const ConsumerMaker kMakeZelt = NotBuilt;
 
