@@ -5,7 +5,7 @@
 // Callback classes. Each family adds its header here and its maker below.
 #include "app/CHybridDecoderFilteredCallback.h"
 // #include "app/CTesk6DecoderFilteredCallback.h"
-// #include "app/ZELTDecoderFilteredCallback.h"
+#include "app/ZELTDecoderFilteredCallback.h"
 
 using Kelvane::AudioCore::IAudioConsumerCallback;
 
@@ -22,7 +22,7 @@ std::shared_ptr<IAudioConsumerCallback> MakeCallback() {
 std::shared_ptr<IAudioConsumerCallback> NotBuilt() { throw InvalidCallback(); }
 
 // One maker per family, e.g. MakeCallback<CTesk6DecoderFilteredCallback>.
-const CallbackMaker kMakeZeltFiltered = NotBuilt;
+const CallbackMaker kMakeZeltFiltered = MakeCallback<ZELTDecoderFilteredCallback>;
 const CallbackMaker kMakeTesk2Filtered = MakeCallback<CHybridDecoderFilteredCallback>;
 const CallbackMaker kMakeTesk6Filtered = NotBuilt;
 

@@ -5,7 +5,7 @@
 // Decoder classes. Each family adds its header here and its maker below.
 #include "decoders/tesk2/CTesk2HybridDecoder.h"
 // #include "decoders/tesk6/CTesk6Decoder.h"
-// #include "decoders/zelt/ZELTDecoderAdapter.h"
+#include "decoders/zelt/ZELTDecoderAdapter.h"
 
 using Kelvane::AudioCore::IAudioConsumer;
 
@@ -24,7 +24,7 @@ std::shared_ptr<IAudioConsumer> NotBuilt(int /*sampleRate*/) { throw InvalidDeco
 // One maker per decoder family, e.g. MakeDecoder<Kelvane::TESKVI::CTesk6Decoder>.
 const ConsumerMaker kMakeTesk2 = MakeDecoder<Kelvane::TESKII::CTesk2HybridDecoder>;
 const ConsumerMaker kMakeTesk6 = NotBuilt;
-const ConsumerMaker kMakeZelt = NotBuilt;
+const ConsumerMaker kMakeZelt = MakeDecoder<Kelvane::ZELT::ZELTDecoderAdapter>;
 
 struct Row {
     const char* name;
