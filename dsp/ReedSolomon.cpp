@@ -73,8 +73,9 @@ const uint8_t (&RS_7_5_TABLES_LOOKUPGF)[128] = kGf128.log;
 const uint8_t (&RS_7_5_TABLES_LOOKUPGFINV)[128] = kGf128.inv;
 const uint8_t (&RS_7_5_TABLES_CODEGENPOLY)[4] = kGen7_5.g;
 
-uint32_t RS_Init(uint32_t n, uint32_t k, uint32_t m, const uint8_t* genPoly, const uint8_t* logTable,
-                 const uint8_t* invTable, const uint8_t* antilogTable, RsCodeParams* params) {
+uint32_t RS_Init(uint32_t n, uint32_t k, uint32_t m, const uint8_t* genPoly,
+                 const uint8_t* logTable, const uint8_t* invTable, const uint8_t* antilogTable,
+                 RsCodeParams* params) {
     uint32_t q = 1;
     for (uint32_t i = 0; i < m && q < 0x80000000u; ++i) q *= 2;
     const uint32_t N = q - 1;
@@ -363,7 +364,8 @@ void errorEval(const RsPoly& psi, const RsPoly& omega, const uint32_t* errPowers
                uint8_t* errValues, const uint32_t* erasPowers, uint32_t erasCount,
                uint8_t* erasValues, const RsCodeParams& p) {
     const RsPoly dpsi = derivative(psi);
-    for (uint32_t i = 0; i < errCount; ++i) errValues[i] = forneyValue(dpsi, omega, errPowers[i], p);
+    for (uint32_t i = 0; i < errCount; ++i)
+        errValues[i] = forneyValue(dpsi, omega, errPowers[i], p);
     for (uint32_t i = 0; i < erasCount; ++i) {
         erasValues[i] = forneyValue(dpsi, omega, erasPowers[i], p);
     }

@@ -42,16 +42,16 @@ extern const uint8_t (&RS_7_5_TABLES_CODEGENPOLY)[4];
 
 // Code parameter block, filled by RS_Init; one per code per decoder instance.
 struct RsCodeParams {
-    uint32_t q;               // field size 2^m
-    uint32_t n;               // code length actually used (symbols per code word)
-    uint32_t N;               // q - 1, the full (unshortened) length
-    uint32_t k;               // data symbols
-    uint32_t parityCount;     // n - k
-    uint32_t fullDataLength;  // N - (n - k)
-    uint32_t shortening;      // N - n
-    const uint8_t* genPoly;   // generator table, log form, highest degree first
-    const uint8_t* logTable;  // log table (q entries)
-    const uint8_t* invTable;  // inverse table (q entries)
+    uint32_t q;                   // field size 2^m
+    uint32_t n;                   // code length actually used (symbols per code word)
+    uint32_t N;                   // q - 1, the full (unshortened) length
+    uint32_t k;                   // data symbols
+    uint32_t parityCount;         // n - k
+    uint32_t fullDataLength;      // N - (n - k)
+    uint32_t shortening;          // N - n
+    const uint8_t* genPoly;       // generator table, log form, highest degree first
+    const uint8_t* logTable;      // log table (q entries)
+    const uint8_t* invTable;      // inverse table (q entries)
     const uint8_t* antilogTable;  // antilog table (q entries)
 };
 
@@ -73,8 +73,9 @@ struct RsDecodeResult {
 // Fills `params` for an (n, k) code over GF(2^m) with the given tables (see above).
 // q = 2^m computed by doubling (q = 1 and N = 0 when m < 1).
 // Returns N - n (the shortening, as u32; wraps when n > N).
-uint32_t RS_Init(uint32_t n, uint32_t k, uint32_t m, const uint8_t* genPoly, const uint8_t* logTable,
-                 const uint8_t* invTable, const uint8_t* antilogTable, RsCodeParams* params);
+uint32_t RS_Init(uint32_t n, uint32_t k, uint32_t m, const uint8_t* genPoly,
+                 const uint8_t* logTable, const uint8_t* invTable, const uint8_t* antilogTable,
+                 RsCodeParams* params);
 
 // Systematic encoding: writes the n-k parity symbols of the k data symbols to `parity`. The
 // code word is the data followed by the parity (the parity area may directly follow the data

@@ -313,8 +313,8 @@ uint32_t Tesk6ToPosix(uint32_t code, uint8_t dstFlag) {
 }
 
 uint32_t Tesk6ToTesk2(uint32_t code, uint8_t dstFlag) {
-    const uint32_t c = static_cast<uint32_t>(static_cast<int64_t>(code) + LocalTesk6Epoch() -
-                                             LocalTesk2Epoch());
+    const uint32_t c =
+        static_cast<uint32_t>(static_cast<int64_t>(code) + LocalTesk6Epoch() - LocalTesk2Epoch());
     return dstFlag == 1 ? (c | TESK2_DST_FLAG) : c;
 }
 
@@ -337,9 +337,8 @@ uint32_t T6ConvertToFormat0(char* buffer, size_t size, uint8_t month, uint8_t da
     return ConvertToFormat0(buffer, size, month, day, year, hour, minute, second);
 }
 
-uint32_t T6ConvertToFormat1(char* buffer, size_t size, uint8_t weekday, uint8_t month,
-                            uint8_t day, uint16_t year, uint8_t hour, uint8_t minute,
-                            uint8_t second) {
+uint32_t T6ConvertToFormat1(char* buffer, size_t size, uint8_t weekday, uint8_t month, uint8_t day,
+                            uint16_t year, uint8_t hour, uint8_t minute, uint8_t second) {
     if (buffer == nullptr || size < 25 || weekday > 6 ||
         !ValidClock(month, day, hour, minute, second) || year < 1995 || year > 2094) {
         return TESK_TIME_BAD_BUFFER;
@@ -351,9 +350,8 @@ uint32_t T6ConvertToFormat1(char* buffer, size_t size, uint8_t weekday, uint8_t 
     return TESK_TIME_OK;
 }
 
-uint32_t T6ConvertToFormat2(char* buffer, size_t size, uint8_t weekday, uint8_t month,
-                            uint8_t day, uint16_t year, uint8_t hour, uint8_t minute,
-                            uint8_t second) {
+uint32_t T6ConvertToFormat2(char* buffer, size_t size, uint8_t weekday, uint8_t month, uint8_t day,
+                            uint16_t year, uint8_t hour, uint8_t minute, uint8_t second) {
     if (buffer == nullptr || size < 25 || weekday > 6 ||
         !ValidClock(month, day, hour, minute, second) || year < 1900 || year > 2099) {
         return TESK_TIME_BAD_BUFFER;

@@ -28,7 +28,7 @@
 constexpr uint32_t TESK2_DST_FLAG = 0x80000000u;
 // Text conversion results.
 constexpr uint32_t TESK_TIME_OK = 0;
-constexpr uint32_t TESK_TIME_BAD_BUFFER = 0xFFFFFFFFu;      // null buffer, too small, bad field
+constexpr uint32_t TESK_TIME_BAD_BUFFER = 0xFFFFFFFFu;  // null buffer, too small, bad field
 constexpr uint32_t TESK_TIME_LOCALTIME_FAILED = 0xFFFFFFFEu;
 
 // Name tables, indexed by tm_wday / tm_mon.
@@ -122,12 +122,10 @@ uint32_t PosixToTesk6(uint32_t posix, uint8_t* dstFlag);
 // 1900-2099 (formats 0 and 2) or 1995-2094 (format 1).
 uint32_t T6ConvertToFormat0(char* buffer, size_t size, uint8_t month, uint8_t day, uint16_t year,
                             uint8_t hour, uint8_t minute, uint8_t second);
-uint32_t T6ConvertToFormat1(char* buffer, size_t size, uint8_t weekday, uint8_t month,
-                            uint8_t day, uint16_t year, uint8_t hour, uint8_t minute,
-                            uint8_t second);
-uint32_t T6ConvertToFormat2(char* buffer, size_t size, uint8_t weekday, uint8_t month,
-                            uint8_t day, uint16_t year, uint8_t hour, uint8_t minute,
-                            uint8_t second);
+uint32_t T6ConvertToFormat1(char* buffer, size_t size, uint8_t weekday, uint8_t month, uint8_t day,
+                            uint16_t year, uint8_t hour, uint8_t minute, uint8_t second);
+uint32_t T6ConvertToFormat2(char* buffer, size_t size, uint8_t weekday, uint8_t month, uint8_t day,
+                            uint16_t year, uint8_t hour, uint8_t minute, uint8_t second);
 
 // Prints a TESK 6 code in local time in format 0, 1 or 2 (anything else = 0). Returns
 // TESK_TIME_OK, TESK_TIME_BAD_BUFFER (null buffer, size 24 or less, or a field out of range)

@@ -102,7 +102,8 @@ TEST(ReedSolomonTables, GeneratorTablesMatchPublishedValuesAndRoots) {
         for (uint32_t r = 1; r <= nk; ++r) {
             const uint32_t root = c.antilog[r];
             uint32_t acc = 1;
-            for (uint32_t j = 0; j < nk; ++j) acc = SlowMul(acc, root, q, c.primitive) ^ coefs[ci][j];
+            for (uint32_t j = 0; j < nk; ++j)
+                acc = SlowMul(acc, root, q, c.primitive) ^ coefs[ci][j];
             EXPECT_EQ(acc, 0u) << "root a^" << r;
         }
     }
