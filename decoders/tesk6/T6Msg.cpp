@@ -1,6 +1,9 @@
 #include "decoders/tesk6/T6Msg.h"
 
 #include <string.h>
+#ifdef T6DEBUG
+#include <stdio.h>
+#endif
 
 const uint16_t T6M_THR_MSG_STR_PROG[T6M_DEPTHS] = {120, 150, 180, 210};
 const uint16_t T6M_THR_MSG_STR_COMM_STD[T6M_DEPTHS] = {120, 150, 180, 210};
@@ -172,6 +175,11 @@ void StandardAccumulation(_T6M_Block_t* b, int32_t frame) {
                 strength = int16_t(strength + margin[j]);
             }
         }
+#ifdef T6DEBUG
+        fprintf(stderr, "fr %d L%u k %d valid %d q %d str %d :", frame, b->layer, k, valid, quality, strength);
+        for (int j = 0; j < 8; ++j) fprintf(stderr, " %d/%d(%d,%d)", tr[j].bestSym, tr[j].secSym, tr[j].bestVotes, tr[j].secVotes);
+        fprintf(stderr, "\n");
+#endif
         if (valid) OfferSlot(b, k, frame, quality, strength, sym, margin);
     }
 }
@@ -259,9 +267,14 @@ void Emit(_T6M_State_t* st, _T6M_Block_t* b) {
     const uint16_t* thrStr = b->layer == T6M_LAYER_PROG       ? T6M_THR_MSG_STR_PROG
                              : b->layer == T6M_LAYER_COMM_STD ? T6M_THR_MSG_STR_COMM_STD
                                                               : T6M_THR_MSG_STR_COMM_RS;
+    // A slot is reported when it is live (quality / D >= M) and strong enough
+    // for its depth. Duplicates are removed among reported slots only: a
+    // deeper slot must not be dropped in favour of a shallower copy of the
+    // same message that is itself too weak to be reported.
     bool live[T6M_DEPTHS];
     for (int k = 0; k < T6M_DEPTHS; ++k)
-        live[k] = b->slot[k].quality / b->qualityDivisor >= b->minQuality;
+        live[k] = b->slot[k].quality / b->qualityDivisor >= b->minQuality &&
+                  b->slot[k].strength >= int(thrStr[k]);
     for (int k = 0; k < T6M_DEPTHS; ++k) {
         if (!live[k]) continue;
         for (int j = k + 1; j < T6M_DEPTHS; ++j) {
@@ -275,7 +288,7 @@ void Emit(_T6M_State_t* st, _T6M_Block_t* b) {
     const int period = 50 * b->repSpacing;
     for (int k = 0; k < T6M_DEPTHS; ++k) {
         const _T6M_Slot_t& s = b->slot[k];
-        if (!live[k] || s.strength < int(thrStr[k])) continue;
+        if (!live[k]) continue;
         _T6M_Detection_t d;
         memset(&d, 0, sizeof(d));
         int64_t age = int64_t(st->frameCounter) - int64_t(s.frame);

@@ -1,0 +1,276 @@
+// TESK 6 core: tone maps, bin and symbol SNR, scoring, synchronisation,
+// accumulation and emission.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "T6SpectrumSim.h"
+#include "decoders/tesk6/T6Msg.h"
+#include "decoders/tesk6/T6Snr.h"
+#include "dsp/ReedSolomon.h"
+#include "generators/Tesk6Generator.h"
+
+using Kelvane::Generators::Tesk6Generator;
+using Kelvane::Generators::Tesk6Kind;
+using Kelvane::Generators::Tesk6Message;
+
+namespace {
+
+std::vector<uint16_t> Row(const uint16_t (&map)[T6_SYMBOL_COUNT][T6_TONE_GROUPS], int s) {
+    return std::vector<uint16_t>(map[s], map[s] + 6);
+}
+
+TEST(T6ToneMap, WorkedRowsAndMarkers) {
+    using V = std::vector<uint16_t>;
+    EXPECT_EQ(Row(T6_TONE_MAP_PROG, 1), (V{0, 90, 167, 221, 309, 363}));
+    EXPECT_EQ(Row(T6_TONE_MAP_PROG, 2), (V{1, 91, 168, 222, 308, 362}));
+    EXPECT_EQ(Row(T6_TONE_MAP_PROG, 17), (V{0, 91, 169, 224, 314, 367}));
+    EXPECT_EQ(Row(T6_TONE_MAP_PROG, 127), (V{25, 73, 165, 221, 314, 360}));
+    EXPECT_EQ(Row(T6_TONE_MAP_PROG, 0), (V{26, 90, 151, 217, 294, 362}));
+    EXPECT_EQ(Row(T6_TONE_MAP_PROG, 128), (V{49, 121, 193, 265, 337, 409}));
+    EXPECT_EQ(Row(T6_TONE_MAP_COMM, 128), (V{13, 85, 157, 229, 301, 373}));
+}
+
+TEST(T6ToneMap, LayoutRules) {
+    std::set<std::vector<uint16_t>> progRows;
+    uint16_t lo[2] = {999, 999}, hi[2] = {0, 0};
+    for (int s = 0; s < T6_SYMBOL_COUNT; ++s) {
+        for (int g = 0; g < 6; ++g) {
+            const uint16_t p = T6_TONE_MAP_PROG[s][g];
+            const uint16_t c = T6_TONE_MAP_COMM[s][g];
+            lo[0] = std::min(lo[0], p), hi[0] = std::max(hi[0], p);
+            lo[1] = std::min(lo[1], c), hi[1] = std::max(hi[1], c);
+            // every tone lies inside its own group
+            EXPECT_GE(p, 72 * g);
+            EXPECT_LT(p, 72 * g + 72);
+            if (s < 128) {
+                EXPECT_EQ(c, p + 36) << s;
+                const int inGroup = p - 72 * g;
+                // never on the gaps of the position table
+                EXPECT_TRUE(inGroup != 4 && !(inGroup >= 9 && inGroup <= 17) && inGroup != 22 &&
+                            inGroup <= 26)
+                    << s << " " << g;
+            } else {
+                // the marker sits in the middle gap of the other layer
+                EXPECT_EQ(p % 72, 49);
+                EXPECT_EQ(c % 72, 13);
+            }
+        }
+        progRows.insert(Row(T6_TONE_MAP_PROG, s));
+    }
+    EXPECT_EQ(progRows.size(), 129u);  // every symbol has its own tone set
+    EXPECT_EQ(lo[0], 0);
+    EXPECT_EQ(hi[0], 409);
+    EXPECT_EQ(lo[1], 13);
+    EXPECT_EQ(hi[1], 422);
+}
+
+TEST(T6BinSnr, ScaleAndOneSeventhRule) {
+    std::vector<float> p(1536, 0.0f);
+    uint8_t snr[T6_BIN_SNR_COUNT];
+    T6_BinSnr(p.data(), snr);
+    for (uint8_t v : snr) ASSERT_EQ(v, 0);
+
+    // A lone bin: noise is exactly 0, so P / 7; its neighbours see only one
+    // strong neighbour (removed), so they are 0 / 7 = 0.
+    p[700] = 700.0f;
+    T6_BinSnr(p.data(), snr);
+    for (int j = 0; j < T6_BIN_SNR_COUNT; ++j) ASSERT_EQ(snr[j], j == 700 - 576 ? 100 : 0) << j;
+    p[700] = 7000.0f;
+    T6_BinSnr(p.data(), snr);
+    EXPECT_EQ(snr[700 - 576], 255);
+
+    // A bin whose only non-zero neighbour is a strong bin takes the 1/7 rule.
+    std::fill(p.begin(), p.end(), 0.0f);
+    p[800] = 1e6f;
+    p[802] = 70.0f;
+    T6_BinSnr(p.data(), snr);
+    EXPECT_EQ(snr[802 - 576], 10);
+
+    // Flat floor: 42.5 truncated; 6 times the floor: 255; 3 times: 127.
+    std::fill(p.begin(), p.end(), 2.0f);
+    T6_BinSnr(p.data(), snr);
+    for (uint8_t v : snr) ASSERT_EQ(v, 42);
+    p[650] = 12.0f;
+    p[900] = 6.0f;
+    T6_BinSnr(p.data(), snr);
+    EXPECT_EQ(snr[650 - 576], 255);
+    EXPECT_EQ(snr[900 - 576], 127);
+    // the strongest neighbour is not noise: the tone's neighbour stays at 42
+    EXPECT_EQ(snr[651 - 576], 42);
+}
+
+TEST(T6SymSnr, MeanRoundedHalfUpAndCommercialShift) {
+    uint8_t bins[T6_BIN_SNR_COUNT] = {0};
+    uint8_t sym[T6_SYMBOL_COUNT];
+    auto setSym = [&](int s, std::vector<uint8_t> v) {
+        for (int g = 0; g < 6; ++g) bins[T6_TONE_MAP_PROG[s][g]] = v[g];
+    };
+    setSym(5, {100, 100, 100, 100, 100, 101});
+    T6_SymSnr_Prog(bins, sym);
+    EXPECT_EQ(sym[5], 100);
+    setSym(5, {1, 1, 1, 0, 0, 0});
+    T6_SymSnr_Prog(bins, sym);
+    EXPECT_EQ(sym[5], 1);
+    setSym(5, {1, 1, 0, 0, 0, 0});
+    T6_SymSnr_Prog(bins, sym);
+    EXPECT_EQ(sym[5], 0);
+    setSym(5, {255, 255, 255, 255, 255, 255});
+    T6_SymSnr_Prog(bins, sym);
+    EXPECT_EQ(sym[5], 255);
+
+    // Commercial score of s == program score on the vector shifted down by 36.
+    uint32_t x = 12345;
+    for (auto& b : bins) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+    uint8_t shifted[T6_BIN_SNR_COUNT] = {0};
+    for (int j = 0; j + 36 < T6_BIN_SNR_COUNT; ++j) shifted[j] = bins[j + 36];
+    uint8_t comm[T6_SYMBOL_COUNT], prog[T6_SYMBOL_COUNT];
+    T6_SymSnr_Comm(bins, comm);
+    T6_SymSnr_Prog(shifted, prog);
+    for (int s = 0; s < 128; ++s) ASSERT_EQ(comm[s], prog[s]) << s;
+}
+
+TEST(T6Core, SilenceGivesEmptyCandidatesAndNoReport) {
+    static _T6M_State_t st;
+    int calls = 0;
+    T6M_Init([](void* u, const _T6M_Detection_t*) { return ++*static_cast<int*>(u); }, &calls, &st);
+    std::vector<float> zero(1536, 0.0f);
+    for (int i = 0; i < 1000; ++i) T6M_Decode(zero.data(), &st);
+    EXPECT_EQ(calls, 0);
+    for (const auto& c : st.progHistory)
+        for (const auto& pr : c.pair) ASSERT_EQ(pr.symbol, T6_NO_SYMBOL);
+    for (const auto& c : st.commHistory)
+        for (const auto& pr : c.pair) ASSERT_EQ(pr.symbol, T6_NO_SYMBOL);
+    EXPECT_EQ(st.frameCounter, 1000);
+}
+
+struct ClockCase {
+    int layer;
+    double fraction;
+};
+
+// Runs a standard message of one layer whose time code follows an encoder
+// clock; returns the detections and the time codes sent.
+std::vector<t6test::Detection> RunStandard(int layer, double fraction, float tonePower,
+                                           std::set<uint32_t>& sent, Tesk6Message& m) {
+    const int period = layer == 0 ? 150 : 50;
+    m.kind = layer == 0 ? Tesk6Kind::ProgramStandard : Tesk6Kind::CommercialStandard;
+    m.sid = 0x5A3D;
+    m.dist = 1;
+    m.dst = true;
+    m.transmission = layer == 1;
+    m.timestamp = 0x0ABCDE08;  // low symbol far from its wrap during the run
+    m.clockFraction = fraction;
+    const int64_t start = 17;
+    const int reps = layer == 0 ? 12 : 30;
+    t6test::SpectrumSim sim(tonePower);
+    sim.Run(int64_t(period) * reps + 100, [&](int l, int64_t f) {
+        if (l != layer || f >= start + int64_t(period) * reps) return -1;
+        return t6test::RepeatedMessage(f, start, period, [&](int64_t rep, uint8_t out[8]) {
+            uint32_t ts = Tesk6Generator::TimestampAt(m, (start + rep * period) * 0.032);
+            sent.insert(ts);
+            Tesk6Generator::Symbols(m, ts, out);
+        });
+    });
+    return sim.detections;
+}
+
+// Strong standard messages are found at depth 0 with all fields right, only
+// on frames 47 modulo 48; a weak one is found only by accumulating several
+// repetitions, which needs the time-code symbol advanced with the encoder's
+// increment cycle (every phase of the cycle is tried here).
+TEST(T6Core, StandardMessagesFollowTheEncoderClock) {
+    for (int layer = 0; layer < 2; ++layer) {
+        for (float tone : {4.0f, 0.3f}) {
+            for (double fraction : {0.0, 0.2, 0.45, 0.6, 0.8}) {
+                std::set<uint32_t> sent;
+                Tesk6Message m;
+                auto dets = RunStandard(layer, fraction, tone, sent, m);
+                int found = 0, deep = 0;
+                for (const auto& det : dets) {
+                    EXPECT_EQ(det.frame % 48, 47);
+                    ASSERT_EQ(det.d.layer, uint32_t(layer));
+                    ++found;
+                    if (det.d.depth >= 2) ++deep;
+                    EXPECT_EQ(det.d.sid, m.sid);
+                    EXPECT_EQ(det.d.dist, 1u);
+                    EXPECT_EQ(det.d.dst, 1);
+                    EXPECT_EQ(det.d.transmission, uint32_t(layer == 1));
+                    EXPECT_EQ(det.d.symbols[0], 128);
+                    EXPECT_TRUE(sent.count(det.d.timestamp))
+                        << "layer " << layer << " fraction " << fraction << " depth "
+                        << int(det.d.depth) << " ts " << det.d.timestamp;
+                    EXPECT_LT(det.d.phase, layer == 0 ? 150 : 50);
+                    EXPECT_GE(det.d.firstSymAge, det.d.lastSymAge + 42 * 32);
+                }
+                EXPECT_GE(found, layer == 0 ? 6 : 15) << layer << " " << tone << " " << fraction;
+                if (tone < 1.0f) {
+                    EXPECT_GT(deep, 0) << layer << " " << fraction;
+                }
+                if (tone > 1.0f) {
+                    EXPECT_EQ(deep, 0) << "duplicates of depth 0 must be dropped";
+                }
+            }
+        }
+    }
+}
+
+// A Reed-Solomon word with one wrong symbol is corrected on the first try,
+// provided the right symbol has votes at all (here it is sent in every third
+// repetition, the wrong one in the others).
+TEST(T6Core, ReedSolomonWordWithOneWrongSymbol) {
+    Tesk6Message m;
+    m.kind = Tesk6Kind::CommercialRs;
+    m.commId = 0x2468ACE13ull;
+    uint8_t good[8];
+    Tesk6Generator::Symbols(m, 0, good);
+    uint8_t bad[8];
+    memcpy(bad, good, 8);
+    bad[4] = uint8_t((bad[4] + 37) & 0x7F);
+    t6test::SpectrumSim sim;
+    sim.Run(50 * 12, [&](int l, int64_t f) {
+        if (l != 1) return -1;
+        return t6test::RepeatedMessage(f, 5, 50, [&](int64_t rep, uint8_t out[8]) {
+            memcpy(out, rep % 3 == 0 ? good : bad, 8);
+        });
+    });
+    int corrected = 0, rs = 0;
+    for (const auto& det : sim.detections) {
+        if (det.d.layer != T6M_LAYER_COMM_RS) continue;
+        ++rs;
+        EXPECT_EQ(det.d.commId, m.commId);
+        EXPECT_EQ(det.d.symbols[4], good[4]);
+        EXPECT_EQ(det.d.timestamp, 0xFFFFFFFFu);
+        EXPECT_EQ(det.d.sid, 0);
+        EXPECT_EQ(det.d.dist, 0u);
+        if (det.d.quality >= 41905 && det.d.quality <= 41908) ++corrected;
+    }
+    EXPECT_GT(rs, 0);
+    EXPECT_GT(corrected, 0);
+}
+
+// The (7, 5) word of the generator is a code word, and the message fields of
+// a Reed-Solomon detection come from its data symbols.
+TEST(T6Core, MessageFieldsFromSymbols) {
+    _T6M_Detection_t d;
+    memset(&d, 0, sizeof(d));
+    d.layer = T6M_LAYER_PROG;
+    const uint8_t sym[8] = {128, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F};
+    memcpy(d.symbols, sym, 8);
+    T6M_FillMessageFields(&d);
+    EXPECT_EQ(d.sid, 0xFFFF);
+    EXPECT_EQ(d.timestamp, 0x1FFFFFFFu);
+    EXPECT_EQ(d.dist, 3u);
+    EXPECT_EQ(d.dst, 1);
+    EXPECT_EQ(d.transmission, 1u);
+    d.layer = T6M_LAYER_COMM_RS;
+    T6M_FillMessageFields(&d);
+    EXPECT_EQ(d.commId, (1ull << 35) - 1);
+    EXPECT_EQ(d.sid, 0);
+    EXPECT_EQ(d.timestamp, 0xFFFFFFFFu);
+}
+
+}  // namespace
