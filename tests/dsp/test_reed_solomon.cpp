@@ -313,6 +313,26 @@ TEST(ReedSolomonDecode, ErasureIndexOutsideWordIsIgnored) {
     }
 }
 
+// Arbitrary words with arbitrary (even repeated) erasure lists: failure or a true code word.
+TEST(ReedSolomonDecode, ArbitraryInputsGiveFailureOrCodeword) {
+    std::mt19937 rng(4242);
+    for (const Code& c : kCodes) {
+        SCOPED_TRACE(c.name);
+        const RsCodeParams p = Init(c);
+        for (int t = 0; t < 3000; ++t) {
+            uint32_t recv[RS_MAX_CODEWORD];
+            for (uint32_t i = 0; i < p.n; ++i) recv[i] = rng() % (p.N + 1);
+            uint32_t eras[RS_MAX_CODEWORD];
+            const uint32_t e = rng() % (p.parityCount + 1);
+            for (uint32_t i = 0; i < e; ++i) eras[i] = rng() % p.n;
+            const RsDecodeResult r = RS_Decode(recv, eras, e, &p);
+            if (r.count >= 0) {
+                ASSERT_TRUE(IsCodeword(r.codeword, p)) << "trial " << t;
+            }
+        }
+    }
+}
+
 TEST(ReedSolomonDecode, RejectsUnusableParameterBlocks) {
     uint32_t word[16] = {};
     RsCodeParams p{};
