@@ -37,22 +37,23 @@ public:
     // "Unable to create resampler." error when it is false.
     bool IsInitialized() const { return m_initialized != 0; }
 
-    // Converts 16-bit samples (length in bytes, 2 per mono sample) as far as whole input
-    // blocks allow and PutData()s every output block into `output`.
+    // Converts 16-bit samples (length in bytes, 2 per mono sample, 4 per stereo frame) as far
+    // as whole input blocks allow and PutData()s every output block into `output`. Requires a
+    // resampler constructed with outputBits 16 (returns 0 otherwise).
     // Returns the number of output bytes put; 0 when not initialized or when the input could
     // not be queued; a negative PutData result of `output` is returned as it is. When a
     // converter reports a message the call ends early with the bytes put so far.
     int Resample_Int(unsigned char* data, unsigned int length, IBufferManager& output);
 
-    // Same for float samples (length in bytes, 4 per sample) and float output; requires a
-    // resampler constructed with outputBits 32 (returns 0 otherwise).
+    // Same for float samples (full scale +-1.0; length in bytes, 4 per sample) and float
+    // output; requires a resampler constructed with outputBits 32 (returns 0 otherwise).
     int Resample_Float(float* data, unsigned int length, IBufferManager& output);
 
     // Input bytes waiting to be converted: in the stage 2 buffer when there is one, else in the
     // stage 1 buffer.
     unsigned int GetUnprocessedBytes() const;
-    unsigned int GetBufMag1UnprocessedBytes() const { return m_pending1; }
-    unsigned int GetBufMag2UnprocessedBytes() const { return m_pending2; }
+    unsigned int GetBufMag1UnprocessedBytes() const;
+    unsigned int GetBufMag2UnprocessedBytes() const;  // 0 without stage 2
 
     // Nominal input/output ratios, set only for 22050 Hz targets (else 0).
     float GetDownRatio1() const { return m_downRatio1; }
@@ -67,7 +68,7 @@ public:
     static bool ChooseRatioCodes(int inputRate, int outputRate, int* code1, int* code2);
 
 private:
-    template <typename Ctl, typename Sample>
+    template <typename Ctl>
     int Run(const unsigned char* data, unsigned int length, IBufferManager& output);
     void Release();
 
@@ -76,7 +77,7 @@ private:
     CBufferManagerLL* m_buf1 = nullptr;
     CBufferManagerLL* m_buf2 = nullptr;
     uint8_t m_initialized = 0;
-    unsigned char* m_scratch1 = nullptr;  // stage outputs (one output block each)
+    unsigned char* m_scratch1 = nullptr;  // stage outputs (at least one output block each)
     unsigned char* m_scratch2 = nullptr;
     float m_downRatio1 = 0.0f;
     float m_downRatio2 = 0.0f;
@@ -89,8 +90,6 @@ private:
     int m_code2 = 0;
     unsigned int m_inBlockBytes1 = 0;
     unsigned int m_inBlockBytes2 = 0;
-    unsigned int m_pending1 = 0;  // bytes queued in m_buf1 not yet converted
-    unsigned int m_pending2 = 0;
 };
 
 }  // namespace AudioCore

@@ -82,11 +82,11 @@ typedef struct _DS_Control_t {
     int32_t right_weight;    // percent
     int32_t channel_mode;    // 0 mono, 1 left only, 2 right only, 3 both
     int32_t fill;            // samples of the current input block already in work[]
-    int16_t work[DS_HISTORY + DS_MAX_BLOCK];      // history + input block
-    int16_t stage2[DS_HISTORY + DS_MAX_BLOCK];    // history + second cascade / interleave buffer
+    int16_t work[DS_HISTORY + DS_MAX_BLOCK];       // history + input block
+    int16_t stage2[DS_HISTORY + DS_MAX_BLOCK];     // history + second cascade / interleave buffer
     int16_t stage3[DS_HISTORY + DS_STAGE3_BLOCK];  // history + third cascade buffer
-    float iir_state[8];      // w1, w2 of the four second-order sections
-    int32_t toggle;          // alternates 0/1: offset added to every other sample before the IIR
+    float iir_state[8];                            // w1, w2 of the four second-order sections
+    int32_t toggle;  // alternates 0/1: offset added to every other sample before the IIR
 } _DS_Control_t;
 
 // Control block of the float-output converters (_IF: 16-bit in, float out; _FF: float in and

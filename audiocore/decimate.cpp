@@ -1,0 +1,534 @@
+// Block-based sample-rate converters: mixing, FIR decimator cascades, IIR low-pass and spline
+// interpolation over caller-owned control blocks. The tables live in decimate_tables.cpp.
+#include "audiocore/decimate.h"
+
+#include <cstring>
+
+#include "audiocore/decimate_tables.h"
+
+namespace {
+
+struct CodeInfo {
+    int code;
+    int in_len;
+    int out_len;
+    int method;
+};
+
+const CodeInfo kCodes[] = {
+    {8, 768, 64, 1},   {9, 882, 80, 2},   {10, 450, 50, 1},  {11, 480, 80, 1},  {30, 480, 80, 1},
+    {12, 441, 80, 2},  {13, 480, 120, 1}, {47, 480, 120, 1}, {50, 480, 120, 1}, {60, 480, 120, 1},
+    {70, 480, 120, 1}, {14, 480, 160, 1}, {31, 480, 160, 1}, {51, 480, 160, 1}, {15, 441, 160, 2},
+    {32, 441, 160, 2}, {16, 480, 240, 1}, {33, 480, 240, 1}, {40, 480, 240, 1}, {52, 480, 240, 1},
+    {61, 480, 240, 1}, {72, 480, 240, 1}, {17, 441, 320, 3}, {35, 441, 320, 3}, {18, 480, 480, 5},
+    {36, 480, 480, 5}, {45, 480, 480, 5}, {55, 480, 480, 5}, {34, 240, 160, 1}, {41, 320, 147, 6},
+    {42, 640, 441, 6}, {43, 160, 147, 6}, {44, 320, 441, 6}, {46, 640, 147, 6}, {53, 441, 240, 4},
+    {54, 160, 120, 1}, {56, 441, 480, 4}, {71, 441, 480, 4},
+};
+
+const CodeInfo* FindCode(int ratio) {
+    if (ratio < 8 || ratio > 72) return nullptr;
+    for (const CodeInfo& c : kCodes)
+        if (c.code == ratio) return &c;
+    return nullptr;
+}
+
+const char kBadRatio[] = "Bad convert ratio";
+const char kNullControl[] = "NULL control block pointer";
+const char kNotInited[] = "Control block not inited";
+const char kNegative[] = "p->in_byte_count < 0";
+const char kStereoAlign[] = "p->in_byte_count bad stereo alignment";
+const char kMonoAlign[] = "p->in_byte_count bad mono alignment";
+const char kNullData[] = "NULL data pointer";
+
+// Single-precision result to a sample: 16-bit results are truncated toward zero and clamped so
+// that a full-scale input never wraps; float results pass unchanged.
+inline void Store(float v, int16_t* dst) {
+    if (v >= 32767.0f)
+        *dst = 32767;
+    else if (v <= -32768.0f)
+        *dst = -32768;
+    else
+        *dst = static_cast<int16_t>(v);
+}
+inline void Store(float v, float* dst) { *dst = v; }
+
+// Keeps the newest DS_HISTORY samples of (history, block) in front of the block.
+template <typename T>
+void KeepHistory(T* block, int n, int keep) {
+    std::memmove(block - keep, block - keep + n, sizeof(T) * keep);
+}
+
+// Half-band: output k centred on input 2k - 22 (taps reach 2k - 45 .. 2k + 1).
+template <typename In, typename Out>
+void Decimate2(In* in, Out* out, int out_count, int gain) {
+    const float* h = NyquistHalf + 23;
+    for (int k = 0; k < out_count; ++k) {
+        const In* c = in + 2 * k - 22;
+        float acc = h[0] * static_cast<float>(c[0]);
+        for (int j = 1; j <= 23; j += 2)
+            acc += h[j] * (static_cast<float>(c[-j]) + static_cast<float>(c[j]));
+        Store(acc * static_cast<float>(gain), out + k);
+    }
+    KeepHistory(in, 2 * out_count, DS_HISTORY);
+}
+
+// Third-band: output k centred on input 3k - 33 (taps reach 3k - 68 .. 3k + 2).
+template <typename In, typename Out>
+void Decimate3(In* in, Out* out, int out_count, int gain) {
+    const float* h = NyquistThird + 35;
+    for (int k = 0; k < out_count; ++k) {
+        const In* c = in + 3 * k - 33;
+        float acc = h[0] * static_cast<float>(c[0]);
+        for (int j = 1; j <= 35; ++j) {
+            if (j % 3 == 0) continue;
+            acc += h[j] * (static_cast<float>(c[-j]) + static_cast<float>(c[j]));
+        }
+        Store(acc * static_cast<float>(gain), out + k);
+    }
+    KeepHistory(in, 3 * out_count, DS_HISTORY);
+}
+
+const float* IirTable(int ratio) {
+    switch (ratio) {
+        case 9:
+        case 12:
+        case 46:
+            return sos_44k_8k;
+        case 15:
+        case 32:
+            return sos_22k_8k;
+        case 35:
+        case 42:
+            return sos_22k_16k;
+        case 41:
+        case 53:
+            return sos_44k_24k;
+        default:
+            return nullptr;
+    }
+}
+
+// Four direct-form-II sections in cascade. `offset` is added to every other input sample to
+// keep the recursion away from denormals and limit cycles on digital silence.
+template <typename T>
+void LowPass(const float* sos, float* state, int32_t* toggle, T* x, int n, float offset) {
+    if (!sos) return;
+    for (int i = 0; i < n; ++i) {
+        float v = static_cast<float>(x[i]) + (*toggle ? offset : 0.0f);
+        *toggle ^= 1;
+        for (int s = 0; s < 4; ++s) {
+            const float* c = sos + 5 * s;
+            float w1 = state[2 * s], w2 = state[2 * s + 1];
+            float w = v + c[0] * w1 + c[1] * w2;
+            v = c[2] * w + c[3] * w1 + c[4] * w2;
+            state[2 * s + 1] = w1;
+            state[2 * s] = w;
+        }
+        Store(v, x + i);
+    }
+}
+
+struct SplineTable {
+    const int32_t* steps;
+    const float (*coef)[6];
+    int entries;     // used entries per run
+    int in_per_run;  // input samples consumed per run
+};
+
+const SplineTable kDss = {DSS_table, DSC_table, 160, 441};
+const SplineTable kUss = {USS_table, USC_table, 160, 147};
+const SplineTable kZss = {ZSS_table, ZSC_table, 320, 441};
+
+bool Table22k(int ratio, SplineTable* t) {
+    switch (ratio) {
+        case 41:
+            *t = {RSS4822_table, RSC4822_table, 147, 320};
+            return true;
+        case 42:
+            *t = {RSS3222_table, RSC3222_table, 441, 640};
+            return true;
+        case 43:
+            *t = {RSS2422_table, RSC2422_table, 147, 160};
+            return true;
+        case 44:
+            *t = {RSS1622_table, RSC1622_table, 441, 320};
+            return true;
+        case 46:
+            *t = {RSS9622_table, RSC9622_table, 147, 640};
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Runs the table over in_count samples (whole runs) starting five samples before the block.
+// stride 2 takes every second entry and advances by the sum of both steps.
+template <typename T>
+int Spline(const SplineTable& t, int stride, T* in, int in_count, T* out, float gain) {
+    if (!in || !out || in_count <= 0 || in_count % t.in_per_run != 0) return -1;
+    const int runs = in_count / t.in_per_run;
+    const T* x = in - 5;
+    int n = 0;
+    for (int r = 0; r < runs; ++r) {
+        for (int m = 0; m < t.entries; m += stride) {
+            const float* c = t.coef[m];
+            float y = c[0] * static_cast<float>(x[0]) + c[1] * static_cast<float>(x[1]) +
+                      c[2] * static_cast<float>(x[2]) + c[3] * static_cast<float>(x[3]) +
+                      c[4] * static_cast<float>(x[4]) + c[5] * static_cast<float>(x[5]);
+            Store(y * gain, out + n++);
+            int step = t.steps[m];
+            if (stride == 2 && m + 1 < t.entries) step += t.steps[m + 1];
+            x += step;
+        }
+    }
+    KeepHistory(in, in_count, 5);
+    return n;
+}
+
+template <typename T>
+int Splines08(int ratio, T* in, int in_count, T* out, float gain) {
+    return Spline(kDss, (ratio == 9 || ratio == 12) ? 2 : 1, in, in_count, out, gain);
+}
+template <typename T>
+int Splines16(int, T* in, int in_count, T* out, float gain) {
+    return Spline(kZss, 1, in, in_count, out, gain);
+}
+template <typename T>
+int Splines22(int ratio, T* in, int in_count, T* out, float gain) {
+    SplineTable t;
+    if (!Table22k(ratio, &t)) return -1;
+    return Spline(t, 1, in, in_count, out, gain);
+}
+template <typename T>
+int Splines24(int ratio, T* in, int in_count, T* out, float gain) {
+    return Spline(kUss, ratio == 53 ? 2 : 1, in, in_count, out, gain);
+}
+
+// Per-type operations used by the generic block processing.
+template <typename W>
+struct Ops;
+
+template <>
+struct Ops<int16_t> {
+    static void Dec2(int16_t* in, int16_t* out, int n, int g) { decimate2_i16_i16(in, out, n, g); }
+    static void Dec3(int16_t* in, int16_t* out, int n, int g) { decimate3_i16_i16(in, out, n, g); }
+};
+template <>
+struct Ops<float> {
+    static void Dec2(float* in, float* out, int n, int g) { decimate2_f32_f32(in, out, n, g); }
+    static void Dec3(float* in, float* out, int n, int g) { decimate3_f32_f32(in, out, n, g); }
+};
+
+template <typename Ctl, typename W>
+int Cascade(Ctl* p, W* out) {
+    W* block = p->work + DS_HISTORY;
+    W* s2 = p->stage2 + DS_HISTORY;
+    W* s3 = p->stage3 + DS_HISTORY;
+    switch (p->ratio) {
+        case 8:
+            Ops<W>::Dec2(block, s2, 384, 1);
+            Ops<W>::Dec2(s2, s3, 192, 1);
+            Ops<W>::Dec3(s3, out, 64, 1);
+            return 64;
+        case 10:
+            Ops<W>::Dec3(block, s2, 150, 1);
+            Ops<W>::Dec3(s2, out, 50, 1);
+            return 50;
+        case 11:
+        case 30:
+            Ops<W>::Dec2(block, s2, 240, 1);
+            Ops<W>::Dec3(s2, out, 80, 1);
+            return 80;
+        case 13:
+        case 47:
+        case 50:
+        case 60:
+        case 70:
+            Ops<W>::Dec2(block, s2, 240, 1);
+            Ops<W>::Dec2(s2, out, 120, 1);
+            return 120;
+        case 14:
+        case 31:
+        case 51:
+            Ops<W>::Dec3(block, out, 160, 1);
+            return 160;
+        case 16:
+        case 33:
+        case 40:
+        case 52:
+        case 61:
+        case 72:
+            Ops<W>::Dec2(block, out, 240, 1);
+            return 240;
+        case 34:  // 3:2 - one zero after every sample (240 -> 480), third-band with gain 2
+            for (int i = 0; i < 240; ++i) {
+                s2[2 * i] = block[i];
+                s2[2 * i + 1] = 0;
+            }
+            Ops<W>::Dec3(s2, out, 160, 2);
+            return 160;
+        case 54:  // 4:3 - two zeros after every sample (160 -> 480), half, half with gain 3
+            for (int i = 0; i < 160; ++i) {
+                s2[3 * i] = block[i];
+                s2[3 * i + 1] = 0;
+                s2[3 * i + 2] = 0;
+            }
+            Ops<W>::Dec2(s2, s3, 240, 1);
+            Ops<W>::Dec2(s3, out, 120, 3);
+            return 120;
+        default:
+            return -1;
+    }
+}
+
+template <typename Ctl, typename W>
+void ProcessBlock(Ctl* p, W* out, float offset) {
+    W* block = p->work + DS_HISTORY;
+    switch (p->method) {
+        case 1:
+            Cascade(p, out);
+            break;
+        case 2:
+            if (p->ratio == 9) {
+                W* s2 = p->stage2 + DS_HISTORY;
+                Ops<W>::Dec2(block, s2, 441, 1);
+                LowPass(IirTable(p->ratio), p->iir_state, &p->toggle, s2, 441, offset);
+                Splines08(p->ratio, s2, 441, out, 1.0f);
+            } else {
+                LowPass(IirTable(p->ratio), p->iir_state, &p->toggle, block, p->in_block_len,
+                        offset);
+                Splines08(p->ratio, block, p->in_block_len, out, 1.0f);
+            }
+            break;
+        case 3: {
+            // 22050 -> 16000 as 44100 -> 16000: one zero after every sample, then the
+            // 44100 -> 16000 low-pass and splines (code 32) with gain 2 for the zeros.
+            W* s2 = p->stage2 + DS_HISTORY;
+            const int n = p->in_block_len;
+            for (int i = 0; i < n; ++i) {
+                s2[2 * i] = block[i];
+                s2[2 * i + 1] = 0;
+            }
+            const int32_t code = p->ratio, method = p->method, in_len = p->in_block_len;
+            p->ratio = 32;
+            p->method = 2;
+            p->in_block_len = 2 * n;
+            LowPass(IirTable(p->ratio), p->iir_state, &p->toggle, s2, 2 * n, offset);
+            Splines08(p->ratio, s2, 2 * n, out, 2.0f);
+            p->ratio = code;
+            p->method = method;
+            p->in_block_len = in_len;
+            break;
+        }
+        case 4:
+            LowPass(IirTable(p->ratio), p->iir_state, &p->toggle, block, p->in_block_len, offset);
+            Splines24(p->ratio, block, p->in_block_len, out, 1.0f);
+            break;
+        case 5:
+            std::memcpy(out, block, sizeof(W) * p->in_block_len);
+            break;
+        case 6:
+            LowPass(IirTable(p->ratio), p->iir_state, &p->toggle, block, p->in_block_len, offset);
+            Splines22(p->ratio, block, p->in_block_len, out, 1.0f);
+            break;
+        default:
+            break;
+    }
+}
+
+template <typename Ctl>
+const char* Init(Ctl* p, int ratio, int stereo, int left_weight, int right_weight) {
+    if (!p) return kNullControl;
+    std::memset(p, 0, sizeof(*p));
+    const CodeInfo* info = FindCode(ratio);
+    if (!info) return kBadRatio;
+    p->ratio = ratio;
+    p->method = info->method;
+    p->in_block_len = info->in_len;
+    p->out_block_len = info->out_len;
+    p->left_weight = left_weight;
+    p->right_weight = right_weight;
+    if (!stereo)
+        p->channel_mode = 0;
+    else if (left_weight != 0 && right_weight == 0)
+        p->channel_mode = 1;
+    else if (left_weight == 0 && right_weight != 0)
+        p->channel_mode = 2;
+    else
+        p->channel_mode = 3;
+    return nullptr;
+}
+
+// Mixing of one input frame to one work sample.
+inline float MixTo(const int16_t* s, int mode, int lw, int rw, float*) {
+    int64_t v;
+    switch (mode) {
+        case 1:
+            v = static_cast<int64_t>(s[0]) * lw / 100;
+            break;
+        case 2:
+            v = static_cast<int64_t>(s[1]) * rw / 100;
+            break;
+        case 3:
+            v = (static_cast<int64_t>(s[0]) * lw + static_cast<int64_t>(s[1]) * rw) / 100;
+            break;
+        default:
+            v = static_cast<int64_t>(s[0]) * lw / 100;
+            break;
+    }
+    return static_cast<float>(v);
+}
+inline int16_t MixTo(const int16_t* s, int mode, int lw, int rw, int16_t*) {
+    float v = MixTo(s, mode, lw, rw, static_cast<float*>(nullptr));
+    int16_t r;
+    Store(v, &r);  // integral value: only the clamp matters
+    return r;
+}
+inline float MixTo(const float* s, int mode, int lw, int rw, float*) {
+    switch (mode) {
+        case 1:
+            return s[0] * static_cast<float>(lw) / 100.0f;
+        case 2:
+            return s[1] * static_cast<float>(rw) / 100.0f;
+        case 3:
+            return (s[0] * static_cast<float>(lw) + s[1] * static_cast<float>(rw)) / 100.0f;
+        default:
+            return s[0] * static_cast<float>(lw) / 100.0f;
+    }
+}
+
+template <typename Ctl, typename In, typename W>
+const char* Main(Ctl* p, float offset) {
+    if (!p) return kNullControl;
+    if (p->ratio == 0) return kNotInited;
+    if (p->in_byte_count < 0) return kNegative;
+    const bool stereo = p->channel_mode != 0;
+    const int frame = static_cast<int>(sizeof(In)) * (stereo ? 2 : 1);
+    if (p->in_byte_count % frame != 0) return stereo ? kStereoAlign : kMonoAlign;
+    p->out_byte_count = 0;
+    const int frames = p->in_byte_count / frame;
+    if (frames > 0 && (!p->in_ptr || !p->out_ptr)) return kNullData;
+
+    const In* src = static_cast<const In*>(p->in_ptr);
+    W* out = static_cast<W*>(p->out_ptr);
+    W* block = p->work + DS_HISTORY;
+    const int channels = stereo ? 2 : 1;
+    for (int i = 0; i < frames; ++i) {
+        block[p->fill++] = MixTo(src + i * channels, p->channel_mode, p->left_weight,
+                                 p->right_weight, static_cast<W*>(nullptr));
+        if (p->fill == p->in_block_len) {
+            ProcessBlock(p, out, offset);
+            out += p->out_block_len;
+            p->out_byte_count += p->out_block_len * static_cast<int32_t>(sizeof(W));
+            p->fill = 0;
+        }
+    }
+    p->out_ptr = out;
+    return nullptr;
+}
+
+template <typename Ctl>
+int MaxOut(const Ctl* p, int in_byte_count, int in_sample_bytes, int out_sample_bytes) {
+    if (!p || p->ratio == 0 || in_byte_count < 0 || p->in_block_len <= 0) return 0;
+    const int block_bytes = p->in_block_len * in_sample_bytes * (p->channel_mode ? 2 : 1);
+    const int blocks = (in_byte_count + block_bytes - 1) / block_bytes;
+    return blocks * p->out_block_len * out_sample_bytes;
+}
+
+}  // namespace
+
+const char* downsample_init(_DS_Control_t* p, int ratio, int stereo, int left_weight,
+                            int right_weight) {
+    return Init(p, ratio, stereo, left_weight, right_weight);
+}
+const char* downsample_init_IF(_DS_ControlF_t* p, int ratio, int stereo, int left_weight,
+                               int right_weight) {
+    return Init(p, ratio, stereo, left_weight, right_weight);
+}
+const char* downsample_init_FF(_DS_ControlF_t* p, int ratio, int stereo, int left_weight,
+                               int right_weight) {
+    return Init(p, ratio, stereo, left_weight, right_weight);
+}
+
+const char* downsample_main(_DS_Control_t* p) {
+    return Main<_DS_Control_t, int16_t, int16_t>(p, 1.0f);
+}
+const char* downsample_main_IF(_DS_ControlF_t* p) {
+    return Main<_DS_ControlF_t, int16_t, float>(p, 1.0f);
+}
+// The float-input converters run on full-scale +-1.0 samples: their low-pass offset is one
+// 16-bit step in that scale (an offset of 1.0 would add half full scale of DC).
+const char* downsample_main_FF(_DS_ControlF_t* p) {
+    return Main<_DS_ControlF_t, float, float>(p, 1.0f / 32768.0f);
+}
+
+int downsample_max_out_byte_count(const _DS_Control_t* p, int in_byte_count) {
+    return MaxOut(p, in_byte_count, 2, 2);
+}
+int downsample_max_out_byte_count_IF(const _DS_ControlF_t* p, int in_byte_count) {
+    return MaxOut(p, in_byte_count, 2, 4);
+}
+int downsample_max_out_byte_count_FF(const _DS_ControlF_t* p, int in_byte_count) {
+    return MaxOut(p, in_byte_count, 4, 4);
+}
+
+void in_place_lp_filter(_DS_Control_t* p, int16_t* x, int n) {
+    if (!p || !x || n <= 0) return;
+    LowPass(IirTable(p->ratio), p->iir_state, &p->toggle, x, n, 1.0f);
+}
+void in_place_lp_filter_FF(_DS_ControlF_t* p, float* x, int n) {
+    if (!p || !x || n <= 0) return;
+    LowPass(IirTable(p->ratio), p->iir_state, &p->toggle, x, n, 1.0f / 32768.0f);
+}
+
+int do_08k_splines(int ratio, int16_t* in, int in_count, int16_t* out, float gain) {
+    return Splines08(ratio, in, in_count, out, gain);
+}
+int do_16k_splines(int ratio, int16_t* in, int in_count, int16_t* out, float gain) {
+    return Splines16(ratio, in, in_count, out, gain);
+}
+int do_22k_splines(int ratio, int16_t* in, int in_count, int16_t* out, float gain) {
+    return Splines22(ratio, in, in_count, out, gain);
+}
+int do_24k_splines(int ratio, int16_t* in, int in_count, int16_t* out, float gain) {
+    return Splines24(ratio, in, in_count, out, gain);
+}
+int do_08k_splines_FF(int ratio, float* in, int in_count, float* out, float gain) {
+    return Splines08(ratio, in, in_count, out, gain);
+}
+int do_16k_splines_FF(int ratio, float* in, int in_count, float* out, float gain) {
+    return Splines16(ratio, in, in_count, out, gain);
+}
+int do_22k_splines_FF(int ratio, float* in, int in_count, float* out, float gain) {
+    return Splines22(ratio, in, in_count, out, gain);
+}
+int do_24k_splines_FF(int ratio, float* in, int in_count, float* out, float gain) {
+    return Splines24(ratio, in, in_count, out, gain);
+}
+
+void decimate2_i16_i16(int16_t* in, int16_t* out, int out_count, int gain) {
+    Decimate2(in, out, out_count, gain);
+}
+void decimate2_i16_f32(int16_t* in, float* out, int out_count, int gain) {
+    Decimate2(in, out, out_count, gain);
+}
+void decimate2_f32_f32(float* in, float* out, int out_count, int gain) {
+    Decimate2(in, out, out_count, gain);
+}
+void decimate3_i16_i16(int16_t* in, int16_t* out, int out_count, int gain) {
+    Decimate3(in, out, out_count, gain);
+}
+void decimate3_i16_f32(int16_t* in, float* out, int out_count, int gain) {
+    Decimate3(in, out, out_count, gain);
+}
+void decimate3_f32_f32(float* in, float* out, int out_count, int gain) {
+    Decimate3(in, out, out_count, gain);
+}
+
+int filter_and_decimate_FF(_DS_ControlF_t* p, float* out) {
+    if (!p || !out || p->method != 1) return -1;
+    return Cascade(p, out);
+}
+
+const char* decimate_GetVersion(void) { return "2.4.6"; }
