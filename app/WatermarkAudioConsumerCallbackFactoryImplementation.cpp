@@ -4,7 +4,7 @@
 
 // Callback classes. Each family adds its header here and its maker below.
 #include "app/CHybridDecoderFilteredCallback.h"
-// #include "app/CTesk6DecoderFilteredCallback.h"
+#include "app/CTesk6DecoderFilteredCallback.h"
 #include "app/ZELTDecoderFilteredCallback.h"
 
 using Kelvane::AudioCore::IAudioConsumerCallback;
@@ -19,12 +19,12 @@ std::shared_ptr<IAudioConsumerCallback> MakeCallback() {
 }
 
 // Maker of a family whose callback is not part of the build.
-std::shared_ptr<IAudioConsumerCallback> NotBuilt() { throw InvalidCallback(); }
+[[maybe_unused]] std::shared_ptr<IAudioConsumerCallback> NotBuilt() { throw InvalidCallback(); }
 
 // One maker per family, e.g. MakeCallback<CTesk6DecoderFilteredCallback>.
 const CallbackMaker kMakeZeltFiltered = MakeCallback<ZELTDecoderFilteredCallback>;
 const CallbackMaker kMakeTesk2Filtered = MakeCallback<CHybridDecoderFilteredCallback>;
-const CallbackMaker kMakeTesk6Filtered = NotBuilt;
+const CallbackMaker kMakeTesk6Filtered = MakeCallback<CTesk6DecoderFilteredCallback>;
 
 struct Row {
     const char* name;

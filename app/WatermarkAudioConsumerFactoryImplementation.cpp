@@ -4,7 +4,7 @@
 
 // Decoder classes. Each family adds its header here and its maker below.
 #include "decoders/tesk2/CTesk2HybridDecoder.h"
-// #include "decoders/tesk6/CTesk6Decoder.h"
+#include "decoders/tesk6/CTesk6Decoder.h"
 #include "decoders/zelt/ZELTDecoderAdapter.h"
 
 using Kelvane::AudioCore::IAudioConsumer;
@@ -19,11 +19,11 @@ std::shared_ptr<IAudioConsumer> MakeDecoder(int sampleRate) {
 }
 
 // Maker of a family whose decoder is not part of the build.
-std::shared_ptr<IAudioConsumer> NotBuilt(int /*sampleRate*/) { throw InvalidDecoder(); }
+[[maybe_unused]] std::shared_ptr<IAudioConsumer> NotBuilt(int /*sampleRate*/) { throw InvalidDecoder(); }
 
 // One maker per decoder family, e.g. MakeDecoder<Kelvane::TESKVI::CTesk6Decoder>.
 const ConsumerMaker kMakeTesk2 = MakeDecoder<Kelvane::TESKII::CTesk2HybridDecoder>;
-const ConsumerMaker kMakeTesk6 = NotBuilt;
+const ConsumerMaker kMakeTesk6 = MakeDecoder<Kelvane::TESKVI::CTesk6Decoder>;
 const ConsumerMaker kMakeZelt = MakeDecoder<Kelvane::ZELT::ZELTDecoderAdapter>;
 
 struct Row {

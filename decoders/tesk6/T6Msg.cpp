@@ -1,9 +1,6 @@
 #include "decoders/tesk6/T6Msg.h"
 
 #include <string.h>
-#ifdef T6DEBUG
-#include <stdio.h>
-#endif
 
 const uint16_t T6M_THR_MSG_STR_PROG[T6M_DEPTHS] = {120, 150, 180, 210};
 const uint16_t T6M_THR_MSG_STR_COMM_STD[T6M_DEPTHS] = {120, 150, 180, 210};
@@ -175,11 +172,6 @@ void StandardAccumulation(_T6M_Block_t* b, int32_t frame) {
                 strength = int16_t(strength + margin[j]);
             }
         }
-#ifdef T6DEBUG
-        fprintf(stderr, "fr %d L%u k %d valid %d q %d str %d :", frame, b->layer, k, valid, quality, strength);
-        for (int j = 0; j < 8; ++j) fprintf(stderr, " %d/%d(%d,%d)", tr[j].bestSym, tr[j].secSym, tr[j].bestVotes, tr[j].secVotes);
-        fprintf(stderr, "\n");
-#endif
         if (valid) OfferSlot(b, k, frame, quality, strength, sym, margin);
     }
 }
