@@ -181,7 +181,7 @@ TEST(Tesk2Message, EightStrongPositionsAndStrength120AreNeededAtDepth0) {
     }
     {
         Decoder d;
-        const int score[11] = {13, 13, 13, 13, 13, 13, 13, 8, 8, 8, 40};  // 7 strong
+        const int score[11] = {30, 30, 30, 30, 30, 30, 30, 8, 8, 8, 8};  // 7 strong, strength 242
         d.PutMessage(1, 0, sym, score);
         T2M_AccumulateStd(&d.st, &d.st.block[1]);
         EXPECT_EQ(d.st.block[1].slot[0].quality, 0);
