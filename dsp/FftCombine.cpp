@@ -70,15 +70,9 @@ void CombineInterleaved(int N, int tableSize, float* work, int firstBin, const f
     }
 }
 
-typedef float V4 __attribute__((vector_size(16)));
-
-inline V4 Load(const float* p) {
-    V4 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void Store(float* p, V4 v) { std::memcpy(p, &v, sizeof v); }
+using fft_internal::V4;
+inline V4 Load(const float* p) { return fft_internal::Load4(p); }
+inline void Store(float* p, V4 v) { fft_internal::Store4(p, v); }
 
 inline V4 Reverse(V4 v) { return V4{v[3], v[2], v[1], v[0]}; }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "dsp/Fft.h"
 
@@ -92,6 +93,18 @@ void CombineSplit(int realLength, int tableSize, float* work, int firstBin, cons
 // middle bin N/4 is formed on its own.
 inline int PairEnd(int half) { return (half + 1) / 2; }
 
+// Four floats processed as one value (compiles to SIMD registers on every target the compiler
+// supports; unaligned loads and stores go through memcpy).
+typedef float V4 __attribute__((vector_size(16)));
+
+inline V4 Load4(const float* p) {
+    V4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void Store4(float* p, V4 v) { std::memcpy(p, &v, sizeof v); }
+
 // ---------------------------------------------------------------------------------------------
 // First-stage butterflies: the R-point DFT of (xr, xi) into (yr, yi).
 // ---------------------------------------------------------------------------------------------
@@ -99,93 +112,105 @@ constexpr float kSin60 = 0.8660254f;      // sqrt(3)/2
 constexpr float kSqrtHalf = 0.70710678f;  // sqrt(2)/2
 
 template <int R>
-inline void Dft(const float* xr, const float* xi, float* yr, float* yi);
+struct Dft;
 
 template <>
-inline void Dft<3>(const float* xr, const float* xi, float* yr, float* yi) {
-    const float sr = xr[1] + xr[2], si = xi[1] + xi[2];
-    const float dr = xr[1] - xr[2], di = xi[1] - xi[2];
-    const float mr = xr[0] - 0.5f * sr, mi = xi[0] - 0.5f * si;
-    yr[0] = xr[0] + sr;
-    yi[0] = xi[0] + si;
-    // X1 = m - j*sin60*d, X2 = m + j*sin60*d
-    yr[1] = mr + kSin60 * di;
-    yi[1] = mi - kSin60 * dr;
-    yr[2] = mr - kSin60 * di;
-    yi[2] = mi + kSin60 * dr;
-}
+struct Dft<3> {
+    template <typename T>
+    [[gnu::always_inline]] static inline void Run(const T* xr, const T* xi, T* yr, T* yi) {
+        const T sr = xr[1] + xr[2], si = xi[1] + xi[2];
+        const T dr = xr[1] - xr[2], di = xi[1] - xi[2];
+        const T mr = xr[0] - 0.5f * sr, mi = xi[0] - 0.5f * si;
+        yr[0] = xr[0] + sr;
+        yi[0] = xi[0] + si;
+        // X1 = m - j*sin60*d, X2 = m + j*sin60*d
+        yr[1] = mr + kSin60 * di;
+        yi[1] = mi - kSin60 * dr;
+        yr[2] = mr - kSin60 * di;
+        yi[2] = mi + kSin60 * dr;
+    }
+};
 
 template <>
-inline void Dft<4>(const float* xr, const float* xi, float* yr, float* yi) {
-    const float s02r = xr[0] + xr[2], s02i = xi[0] + xi[2];
-    const float d02r = xr[0] - xr[2], d02i = xi[0] - xi[2];
-    const float s13r = xr[1] + xr[3], s13i = xi[1] + xi[3];
-    const float d13r = xr[1] - xr[3], d13i = xi[1] - xi[3];
-    yr[0] = s02r + s13r;
-    yi[0] = s02i + s13i;
-    yr[2] = s02r - s13r;
-    yi[2] = s02i - s13i;
-    // X1 = d02 - j*d13, X3 = d02 + j*d13
-    yr[1] = d02r + d13i;
-    yi[1] = d02i - d13r;
-    yr[3] = d02r - d13i;
-    yi[3] = d02i + d13r;
-}
+struct Dft<4> {
+    template <typename T>
+    [[gnu::always_inline]] static inline void Run(const T* xr, const T* xi, T* yr, T* yi) {
+        const T s02r = xr[0] + xr[2], s02i = xi[0] + xi[2];
+        const T d02r = xr[0] - xr[2], d02i = xi[0] - xi[2];
+        const T s13r = xr[1] + xr[3], s13i = xi[1] + xi[3];
+        const T d13r = xr[1] - xr[3], d13i = xi[1] - xi[3];
+        yr[0] = s02r + s13r;
+        yi[0] = s02i + s13i;
+        yr[2] = s02r - s13r;
+        yi[2] = s02i - s13i;
+        // X1 = d02 - j*d13, X3 = d02 + j*d13
+        yr[1] = d02r + d13i;
+        yi[1] = d02i - d13r;
+        yr[3] = d02r - d13i;
+        yi[3] = d02i + d13r;
+    }
+};
 
 template <>
-inline void Dft<6>(const float* xr, const float* xi, float* yr, float* yi) {
-    // Even and odd halves as 3-point DFTs, joined with W6^k: X[k] = E[k] + W6^k O[k],
-    // X[k+3] = E[k] - W6^k O[k].
-    const float er[3] = {xr[0], xr[2], xr[4]}, ei[3] = {xi[0], xi[2], xi[4]};
-    const float orr[3] = {xr[1], xr[3], xr[5]}, oi[3] = {xi[1], xi[3], xi[5]};
-    float Er[3], Ei[3], Or[3], Oi[3];
-    Dft<3>(er, ei, Er, Ei);
-    Dft<3>(orr, oi, Or, Oi);
-    // W6 = 0.5 - j*sin60, W6^2 = -0.5 - j*sin60
-    const float t1r = 0.5f * Or[1] + kSin60 * Oi[1], t1i = 0.5f * Oi[1] - kSin60 * Or[1];
-    const float t2r = -0.5f * Or[2] + kSin60 * Oi[2], t2i = -0.5f * Oi[2] - kSin60 * Or[2];
-    yr[0] = Er[0] + Or[0];
-    yi[0] = Ei[0] + Oi[0];
-    yr[3] = Er[0] - Or[0];
-    yi[3] = Ei[0] - Oi[0];
-    yr[1] = Er[1] + t1r;
-    yi[1] = Ei[1] + t1i;
-    yr[4] = Er[1] - t1r;
-    yi[4] = Ei[1] - t1i;
-    yr[2] = Er[2] + t2r;
-    yi[2] = Ei[2] + t2i;
-    yr[5] = Er[2] - t2r;
-    yi[5] = Ei[2] - t2i;
-}
+struct Dft<6> {
+    template <typename T>
+    [[gnu::always_inline]] static inline void Run(const T* xr, const T* xi, T* yr, T* yi) {
+        // Even and odd halves as 3-point DFTs, joined with W6^k: X[k] = E[k] + W6^k O[k],
+        // X[k+3] = E[k] - W6^k O[k].
+        const T er[3] = {xr[0], xr[2], xr[4]}, ei[3] = {xi[0], xi[2], xi[4]};
+        const T orr[3] = {xr[1], xr[3], xr[5]}, oi[3] = {xi[1], xi[3], xi[5]};
+        T Er[3], Ei[3], Or[3], Oi[3];
+        Dft<3>::Run(er, ei, Er, Ei);
+        Dft<3>::Run(orr, oi, Or, Oi);
+        // W6 = 0.5 - j*sin60, W6^2 = -0.5 - j*sin60
+        const T t1r = 0.5f * Or[1] + kSin60 * Oi[1], t1i = 0.5f * Oi[1] - kSin60 * Or[1];
+        const T t2r = -0.5f * Or[2] + kSin60 * Oi[2], t2i = -0.5f * Oi[2] - kSin60 * Or[2];
+        yr[0] = Er[0] + Or[0];
+        yi[0] = Ei[0] + Oi[0];
+        yr[3] = Er[0] - Or[0];
+        yi[3] = Ei[0] - Oi[0];
+        yr[1] = Er[1] + t1r;
+        yi[1] = Ei[1] + t1i;
+        yr[4] = Er[1] - t1r;
+        yi[4] = Ei[1] - t1i;
+        yr[2] = Er[2] + t2r;
+        yi[2] = Ei[2] + t2i;
+        yr[5] = Er[2] - t2r;
+        yi[5] = Ei[2] - t2i;
+    }
+};
 
 template <>
-inline void Dft<8>(const float* xr, const float* xi, float* yr, float* yi) {
-    const float er[4] = {xr[0], xr[2], xr[4], xr[6]}, ei[4] = {xi[0], xi[2], xi[4], xi[6]};
-    const float orr[4] = {xr[1], xr[3], xr[5], xr[7]}, oi[4] = {xi[1], xi[3], xi[5], xi[7]};
-    float Er[4], Ei[4], Or[4], Oi[4];
-    Dft<4>(er, ei, Er, Ei);
-    Dft<4>(orr, oi, Or, Oi);
-    // W8 = s(1 - j), W8^2 = -j, W8^3 = -s(1 + j), s = sqrt(2)/2
-    const float t1r = kSqrtHalf * (Or[1] + Oi[1]), t1i = kSqrtHalf * (Oi[1] - Or[1]);
-    const float t2r = Oi[2], t2i = -Or[2];
-    const float t3r = kSqrtHalf * (Oi[3] - Or[3]), t3i = -kSqrtHalf * (Or[3] + Oi[3]);
-    yr[0] = Er[0] + Or[0];
-    yi[0] = Ei[0] + Oi[0];
-    yr[4] = Er[0] - Or[0];
-    yi[4] = Ei[0] - Oi[0];
-    yr[1] = Er[1] + t1r;
-    yi[1] = Ei[1] + t1i;
-    yr[5] = Er[1] - t1r;
-    yi[5] = Ei[1] - t1i;
-    yr[2] = Er[2] + t2r;
-    yi[2] = Ei[2] + t2i;
-    yr[6] = Er[2] - t2r;
-    yi[6] = Ei[2] - t2i;
-    yr[3] = Er[3] + t3r;
-    yi[3] = Ei[3] + t3i;
-    yr[7] = Er[3] - t3r;
-    yi[7] = Ei[3] - t3i;
-}
+struct Dft<8> {
+    template <typename T>
+    [[gnu::always_inline]] static inline void Run(const T* xr, const T* xi, T* yr, T* yi) {
+        const T er[4] = {xr[0], xr[2], xr[4], xr[6]}, ei[4] = {xi[0], xi[2], xi[4], xi[6]};
+        const T orr[4] = {xr[1], xr[3], xr[5], xr[7]}, oi[4] = {xi[1], xi[3], xi[5], xi[7]};
+        T Er[4], Ei[4], Or[4], Oi[4];
+        Dft<4>::Run(er, ei, Er, Ei);
+        Dft<4>::Run(orr, oi, Or, Oi);
+        // W8 = s(1 - j), W8^2 = -j, W8^3 = -s(1 + j), s = sqrt(2)/2
+        const T t1r = kSqrtHalf * (Or[1] + Oi[1]), t1i = kSqrtHalf * (Oi[1] - Or[1]);
+        const T t2r = Oi[2], t2i = -Or[2];
+        const T t3r = kSqrtHalf * (Oi[3] - Or[3]), t3i = -kSqrtHalf * (Or[3] + Oi[3]);
+        yr[0] = Er[0] + Or[0];
+        yi[0] = Ei[0] + Oi[0];
+        yr[4] = Er[0] - Or[0];
+        yi[4] = Ei[0] - Oi[0];
+        yr[1] = Er[1] + t1r;
+        yi[1] = Ei[1] + t1i;
+        yr[5] = Er[1] - t1r;
+        yi[5] = Ei[1] - t1i;
+        yr[2] = Er[2] + t2r;
+        yi[2] = Ei[2] + t2i;
+        yr[6] = Er[2] - t2r;
+        yi[6] = Ei[2] - t2i;
+        yr[3] = Er[3] + t3r;
+        yi[3] = Ei[3] + t3i;
+        yr[7] = Er[3] - t3r;
+        yi[7] = Ei[3] - t3i;
+    }
+};
 
 // First stage: butterfly j reads R complex inputs at float offsets bitrev[j] + 2*t*B (windowed
 // when `window` is set) and writes its R outputs to elements j*R .. j*R+R-1, interleaved
@@ -205,7 +230,7 @@ inline void FirstStage(const In* input, const float* window, float* out, int B,
                 xi[t] *= window[o + 1];
             }
         }
-        Dft<R>(xr, xi, yr, yi);
+        Dft<R>::Run(xr, xi, yr, yi);
         float* dst = out + (imStride == 0 ? 2 * j * R : j * R);
         if (imStride == 0) {
             for (int t = 0; t < R; ++t) {
@@ -258,5 +283,38 @@ struct Members {
         CombineSplit(N, plan.cosTableSize, work, firstBin, plan.cosTable, true, scale);
     }
 };
+
+// Split-format first stage, four butterflies per step: the butterflies whose first inputs are
+// the consecutive complex elements p .. p+3 read consecutive data (deinterleaved into vectors);
+// their outputs go to the butterfly slots j = bitrev[p + l] / 2 (bit reversal is its own
+// inverse). Needs B >= 4.
+template <int R, bool kWindow, typename In>
+inline void FirstStageSplit4(const In* input, const float* window, float* re, float* im, int B,
+                             const uint16_t* bitrev) {
+    for (int p = 0; p < B; p += 4) {
+        V4 xr[R], xi[R], yr[R], yi[R];
+        for (int t = 0; t < R; ++t) {
+            const int o = 2 * (p + t * B);
+            const In* s = input + o;
+            xr[t] = V4{static_cast<float>(s[0]), static_cast<float>(s[2]), static_cast<float>(s[4]),
+                       static_cast<float>(s[6])};
+            xi[t] = V4{static_cast<float>(s[1]), static_cast<float>(s[3]), static_cast<float>(s[5]),
+                       static_cast<float>(s[7])};
+            if (kWindow) {
+                const float* w = window + o;
+                xr[t] *= V4{w[0], w[2], w[4], w[6]};
+                xi[t] *= V4{w[1], w[3], w[5], w[7]};
+            }
+        }
+        Dft<R>::Run(xr, xi, yr, yi);
+        for (int l = 0; l < 4; ++l) {
+            const int j = (bitrev[p + l] >> 1) * R;
+            for (int t = 0; t < R; ++t) {
+                re[j + t] = yr[t][l];
+                im[j + t] = yi[t][l];
+            }
+        }
+    }
+}
 
 }  // namespace fft_internal

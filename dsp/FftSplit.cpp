@@ -9,15 +9,8 @@
 namespace fft_internal {
 namespace {
 
-typedef float V4 __attribute__((vector_size(16)));
-
-inline V4 Load(const float* p) {
-    V4 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void Store(float* p, V4 v) { std::memcpy(p, &v, sizeof v); }
+inline V4 Load(const float* p) { return Load4(p); }
+inline void Store(float* p, V4 v) { Store4(p, v); }
 
 // One radix-4 butterfly (or four, with T = V4) on blocks a, b, c, d holding the sub-transforms
 // of offsets 0, 2, 1, 3; w1..w3 are W^m, W^2m, W^3m.
@@ -79,23 +72,48 @@ void Radix4Stage(float* re, float* im, int L, int groups, const float* tw) {
     }
 }
 
+template <bool kWindow, typename In>
+void FirstStageDispatch(int radix, const In* input, const float* window, float* re, float* im,
+                        int B, const uint16_t* bitrev) {
+    switch (radix) {
+        case 3:
+            FirstStageSplit4<3, kWindow>(input, window, re, im, B, bitrev);
+            break;
+        case 6:
+            FirstStageSplit4<6, kWindow>(input, window, re, im, B, bitrev);
+            break;
+        case 4:
+            FirstStageSplit4<4, kWindow>(input, window, re, im, B, bitrev);
+            break;
+        default:
+            FirstStageSplit4<8, kWindow>(input, window, re, im, B, bitrev);
+            break;
+    }
+}
+
 template <typename In>
 void SplitFftT(const Plan& plan, const In* input, const float* window, float* work) {
     const int N = plan.points;
     const int B = plan.butterflies;
-    switch (plan.radix) {
-        case 3:
-            FirstStage<3>(input, window, work, B, plan.bitrev, N);
-            break;
-        case 6:
-            FirstStage<6>(input, window, work, B, plan.bitrev, N);
-            break;
-        case 4:
-            FirstStage<4>(input, window, work, B, plan.bitrev, N);
-            break;
-        default:
-            FirstStage<8>(input, window, work, B, plan.bitrev, N);
-            break;
+    if (B < 4) {
+        switch (plan.radix) {
+            case 3:
+                FirstStage<3>(input, window, work, B, plan.bitrev, N);
+                break;
+            case 6:
+                FirstStage<6>(input, window, work, B, plan.bitrev, N);
+                break;
+            case 4:
+                FirstStage<4>(input, window, work, B, plan.bitrev, N);
+                break;
+            default:
+                FirstStage<8>(input, window, work, B, plan.bitrev, N);
+                break;
+        }
+    } else if (window != nullptr) {
+        FirstStageDispatch<true>(plan.radix, input, window, work, work + N, B, plan.bitrev);
+    } else {
+        FirstStageDispatch<false>(plan.radix, input, window, work, work + N, B, plan.bitrev);
     }
     for (int L = plan.radix; L < N; L *= 4) {
         Radix4Stage(work, work + N, L, N / (4 * L), SplitTwiddles(L));
