@@ -1,0 +1,190 @@
+// ZELT adapter: JSON documents, layer values, time codes, flushing, errors.
+#include <gtest/gtest.h>
+
+#include <rapidjson/document.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "audiocore/CAudioBlock.h"
+#include "audiocore/IAudioConsumerCallback.h"
+#include "decoders/zelt/ZELTDecoderAdapter.h"
+#include "decoders/zelt/ZELTTimeStamp.h"
+#include "generators/ZeltGenerator.h"
+
+using Kelvane::ZELT::ZELTDecoderAdapter;
+using Kelvane::ZELT::ZELTTimeStamp;
+
+namespace {
+
+struct Sink : Kelvane::AudioCore::IAudioConsumerCallback {
+    std::vector<std::string> texts;
+    std::vector<std::pair<int, std::string>> logs;
+    void init(void*, int, int, int, char*) override {}
+    void ResultCallback(std::string json) override { texts.push_back(json); }
+    void LogCallback(int code, const char* text) override { logs.emplace_back(code, text); }
+    void Shutdown() override {}
+};
+
+_ZELT_Detection_t Record(uint32_t layer) {
+    _ZELT_Detection_t d;
+    std::memset(&d, 0, sizeof(d));
+    d.layer = layer;
+    std::memset(d.symbols, 18, sizeof(d.symbols));
+    return d;
+}
+
+TEST(ZeltTimeStamp, CodesDigitsAndCycle) {
+    EXPECT_EQ(ZELTTimeStamp(0xEB76).getTimeInSeconds(), 40319u * 60u);
+    EXPECT_FALSE(ZELTTimeStamp(0xEB76).isTimeStampGreaterThan28Days());
+    EXPECT_TRUE(ZELTTimeStamp(0xEB77).isTimeStampGreaterThan28Days());
+    EXPECT_EQ(ZELTTimeStamp(0xEB77).getTimeInSeconds(), 0xFFFFFFFFu);
+    EXPECT_EQ(ZELTTimeStamp(0x1123).getTimeInSeconds(), 0xFFFFFFFFu);
+    EXPECT_EQ(ZELTTimeStamp(0x1123).getSystemTime(1500000000u), 0u);
+    EXPECT_EQ(ZELTTimeStamp(0x0123).getTimeInSeconds(), 0u);
+    const auto digits = ZELTTimeStamp(0xA3F7).getDigits();
+    EXPECT_EQ(digits[0], 10);
+    EXPECT_EQ(digits[3], 7);
+    EXPECT_EQ(ZELTTimeStamp::convertToUnixTime(1073174400u + 2419200u + 5u, 60u),
+              1073174400u + 2419200u + 60u);
+    // Agrees with the generator's minute encoding.
+    const uint32_t t = 1767225600u + 12345u;  // 2026-01-01 + a few hours
+    const uint32_t minute = Kelvane::Generators::ZeltGenerator::MinuteOfPosixTime(t);
+    EXPECT_EQ(ZELTTimeStamp::convertToUnixTime(t, minute * 60u),
+              (uint32_t)Kelvane::Generators::ZeltGenerator::PosixTimeOfMinute(t, minute));
+}
+
+TEST(ZeltAdapter, LayerValues) {
+    int layer = -1;
+    char comm[32], id[32];
+    int64_t ts = 0;
+    _ZELT_Detection_t d = Record(2);
+    d.id = 0xA3F7;
+    d.timestamp = 777;
+    ASSERT_TRUE(ZELTDecoderAdapter::SetLayerValues(d, &layer, comm, id, &ts));
+    EXPECT_EQ(layer, 2);
+    EXPECT_STREQ(id, "0xa3f7");
+    EXPECT_STREQ(comm, "N/A");
+    EXPECT_EQ(ts, 777);
+
+    d = Record(4);
+    d.commId = 0x123456789ull;
+    d.timestamp = 65535;
+    ASSERT_TRUE(ZELTDecoderAdapter::SetLayerValues(d, &layer, comm, id, &ts));
+    EXPECT_STREQ(id, "N/A");
+    EXPECT_STREQ(comm, "0x123456789");
+    EXPECT_EQ(ts, -1);
+
+    d = Record(5);
+    d.id = 3;
+    ASSERT_TRUE(ZELTDecoderAdapter::SetLayerValues(d, &layer, comm, id, &ts));
+    EXPECT_STREQ(id, "0x0003");
+
+    for (uint32_t l : {0u, 3u, 6u}) {
+        d = Record(l);
+        EXPECT_FALSE(ZELTDecoderAdapter::SetLayerValues(d, &layer, comm, id, &ts));
+        EXPECT_EQ(layer, 0);
+    }
+}
+
+TEST(ZeltAdapter, RatesAndInit) {
+    EXPECT_THROW(ZELTDecoderAdapter(7999), std::invalid_argument);
+    EXPECT_TRUE(ZELTDecoderAdapter::isValidInputSampleRate(8000));
+    EXPECT_TRUE(ZELTDecoderAdapter::isValidInputSampleRate(48000));
+    ZELTDecoderAdapter a(8000);
+    a.init("");
+    int ma, mi, pa;
+    a.GetVersion(&ma, &mi, &pa);
+    EXPECT_EQ(ma * 100 + mi * 10 + pa, 218);
+    ASSERT_NE(a.Engine(), nullptr);
+}
+
+// Builds a one-record table by running the engine core's callback path.
+TEST(ZeltAdapter, DocumentsOfDecodedMessages) {
+    ZELTDecoderAdapter a(8000);
+    a.init("");
+    Sink sink;
+    a.RegisterResultCallback(sink);
+    a.RegisterLogCallback(sink);
+    Kelvane::Generators::ZeltGenerator gen(8000);
+    gen.AddProgram(1, 0x4D29, 4321);
+    gen.AddCommercial(0x0A1B2C3D4ull);
+    const auto pcm = gen.RenderMixed(20.0, Kelvane::Generators::HostKind::Silence, 0);
+    for (size_t off = 0; off + 800 <= pcm.size(); off += 800)
+        ASSERT_EQ(a.ProcessBuffer(const_cast<int16_t*>(pcm.data() + off), a.Engine()), 0);
+    ASSERT_FALSE(sink.texts.empty());
+    bool prog = false, comm = false;
+    for (const std::string& t : sink.texts) {
+        EXPECT_EQ(t.find(' '), std::string::npos);
+        rapidjson::Document doc;
+        doc.Parse(t.c_str());
+        ASSERT_FALSE(doc.HasParseError()) << t;
+        const auto& z = doc["ZELT"];
+        // Member order is part of the document.
+        static const char* kKeys[] = {"elapsedTime", "layer",     "firstSymAge", "lastSymAge",
+                                      "quality",     "strength",  "depth",       "phase",
+                                      "id",          "timestamp", "systemTime",  "commId",
+                                      "sampleBlockIndex"};
+        int k = 0;
+        for (auto m = z.MemberBegin(); m != z.MemberEnd(); ++m, ++k)
+            ASSERT_STREQ(m->name.GetString(), kKeys[k]);
+        ASSERT_EQ(k, 13);
+        if (z["layer"].GetInt() == 1 && std::string(z["id"].GetString()) == "0x4d29" &&
+            z["timestamp"].GetInt() == 4321) {
+            prog = true;
+            EXPECT_STREQ(z["commId"].GetString(), "N/A");
+        }
+        if (z["layer"].GetInt() == 4) {
+            comm = true;
+            EXPECT_STREQ(z["commId"].GetString(), "0xa1b2c3d4");
+            EXPECT_EQ(z["timestamp"].GetInt(), -1);
+            EXPECT_EQ(z["systemTime"].GetUint(), 0u);
+            EXPECT_STREQ(z["id"].GetString(), "N/A");
+            EXPECT_GE(z["sampleBlockIndex"].GetInt64(), 0);
+        }
+    }
+    EXPECT_TRUE(prog);
+    EXPECT_TRUE(comm);
+    a.UnregisterResultCallback(sink);
+    a.UnregisterLogCallback(sink);
+}
+
+TEST(ZeltAdapter, ProcessBufferErrors) {
+    ZELTDecoderAdapter a(8000);
+    a.init("");
+    Sink sink;
+    a.RegisterLogCallback(sink);
+    uint8_t block[1600] = {};
+    EXPECT_EQ(a.ProcessBuffer(nullptr, a.Engine()), -1);
+    EXPECT_EQ(a.ProcessBuffer(block, nullptr), -2);
+    ASSERT_EQ(sink.logs.size(), 2u);
+    EXPECT_EQ(sink.logs[0].first, -1);
+    EXPECT_EQ(sink.logs[0].second, "ProcessBuffer, DecodeBuffer: NULL data pointer.");
+    EXPECT_EQ(sink.logs[1].second, "ProcessBuffer, ZELT Engine: Null pointer");
+    EXPECT_EQ(a.Engine()->ProcessAudioBuffer(block, 1599), -1);
+    EXPECT_EQ(a.Engine()->ProcessAudioBuffer(block, 1601), 0);
+    a.UnregisterLogCallback(sink);
+}
+
+TEST(ZeltAdapter, FlushFeedsSilenceUpToOnePointSevenSeconds) {
+    for (bool withData : {true, false}) {
+        ZELTDecoderAdapter a(8000);
+        a.init("");
+        // One and a half blocks: one runs at once, half a block stays buffered.
+        const unsigned int samples = withData ? 1200 : 800;
+        std::vector<int16_t> pcm(samples, 100);
+        Kelvane::AudioCore::CAudioBlock block(pcm.data(), samples * 2, 1, 8000, 16,
+                                              Kelvane::AudioCore::PACKING_MODE_NOT_USED, 0);
+        ASSERT_EQ(a.ProcessAudioBlock(block), 0);
+        const uint32_t before = a.Engine()->State().frameCounter;
+        EXPECT_EQ(before, 1u);
+        a.FlushData();
+        const uint32_t frames = a.Engine()->State().frameCounter - before;
+        // 1.7 s in all: the partial block and 16 silent ones, or 17 silent ones.
+        EXPECT_EQ(frames, 17u) << withData;
+        EXPECT_EQ(a.Engine()->State().frameCounter, withData ? 18u : 18u);
+    }
+}
+
+}  // namespace
