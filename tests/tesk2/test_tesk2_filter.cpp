@@ -1,0 +1,253 @@
+// TESK 2 detection filter and the filtered TESK 2 callback: pairing on the
+// 748-frame circle, negative gaps, ring depth, Reed-Solomon pass-through, the
+// distribution tally, raw display and the channel taken from the name.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <rapidjson/document.h>
+
+#include "app/CHybridDecoderFilteredCallback.h"
+#include "app/CTavikReportCallback.h"
+#include "app/HostInterface.h"
+#include "app/RunConfiguration.h"
+#include "decoders/tesk2/CTesk2DCFilter.h"
+
+namespace {
+
+struct Det {
+    uint32_t layer = 0;
+    uint32_t sid = 321;
+    uint16_t phase = 100;
+    uint32_t timestamp = 946000000;
+    uint16_t dist = 1;  // PC
+    double elapsed = 10.0;
+    uint32_t firstAge = 3000;
+    uint32_t lastAge = 1000;
+    uint64_t commId = 0;
+};
+
+// The decoder's text for a detection made at `elapsed` seconds.
+std::string Text(const Det& d) {
+    _WATERMARK_Detection_t w;
+    memset(&w, 0, sizeof w);
+    w.layer = d.layer;
+    w.sid = d.sid;
+    w.phase = d.phase;
+    w.timestamp = d.timestamp;
+    w.dist = d.dist;
+    w.start = d.firstAge;
+    w.end = d.lastAge;
+    w.quality = 11;
+    w.strength = 200;
+    w.commId = d.commId;
+    w.elapsedTime = d.elapsed;
+    w.sampleBlockIndex = uint32_t(d.elapsed * 375.0);
+    std::vector<std::string> out;
+    CTesk2DCFilter::emitDetection(w, out);
+    return out.at(0);
+}
+
+// The same message seen again `reps` program repetitions (3.989 s each) later.
+Det Later(Det d, int reps) {
+    d.elapsed += reps * 1496 * 64 / 24000.0;
+    d.timestamp += 4 * reps;
+    return d;
+}
+
+rapidjson::Document Json(const std::string& s) {
+    rapidjson::Document doc;
+    doc.Parse(s.c_str());
+    return doc;
+}
+
+class CaptureReport : public CTavikReportCallback {
+public:
+    void setAudioCodes(unsigned int channel, std::string* text) override {
+        texts.push_back(*text);
+        channels.push_back(channel);
+    }
+    void LogCallbackMessage(int, char*) override {}
+    void calculateMeterLevel(void*, int, int) override {}
+    std::vector<std::string> texts;
+    std::vector<unsigned> channels;
+};
+
+struct FilteredCallback {
+    CaptureReport report;
+    CHybridDecoderFilteredCallback cb;
+    explicit FilteredCallback(const char* name = "ch0") {
+        SampleAppConfigurationData cfg{};
+        cfg.reportCallback = &report;
+        cfg.reportMode = 1;
+        ReportT2 = true;
+        bT2RawOutput = false;
+        cb.init(&cfg, 4, 1, 3, const_cast<char*>(name));
+    }
+};
+
+}  // namespace
+
+TEST(Tesk2Filter, ProgramPairsAreReportedOnceOldestFirst) {
+    CTesk2DCFilter f;
+    std::vector<std::string> out;
+    const Det a;
+    EXPECT_EQ(f.ProcessDetection(Text(a), out), 0);
+    const Det b = Later(a, 1);
+    ASSERT_EQ(f.ProcessDetection(Text(b), out), 2);
+    EXPECT_DOUBLE_EQ(Json(out[0])["TESK2"]["elapsedTime"].GetDouble(), a.elapsed);
+    EXPECT_DOUBLE_EQ(Json(out[1])["TESK2"]["elapsedTime"].GetDouble(), b.elapsed);
+    EXPECT_EQ(Json(out[1])["TESK2"]["timestamp"].GetInt64(), int64_t(b.timestamp));
+    EXPECT_EQ(Json(out[1])["TESK2"]["lastSymAge"].GetInt(), 1000);
+    // A third repetition: only the new entry is reported.
+    ASSERT_EQ(f.ProcessDetection(Text(Later(a, 2)), out), 1);
+
+    // Same content, time codes 10 s off: both reported with timestamp -1.
+    CTesk2DCFilter g;
+    g.ProcessDetection(Text(a), out);
+    Det c = Later(a, 1);
+    c.timestamp += 10;
+    ASSERT_EQ(g.ProcessDetection(Text(c), out), 2);
+    for (const auto& s : out) EXPECT_EQ(Json(s)["TESK2"]["timestamp"].GetInt(), -1);
+}
+
+TEST(Tesk2Filter, PhasesPairOnThe748Circle) {
+    for (int p2 : {747, 10, 6, 1496 - 1, 748 + 3}) {
+        CTesk2DCFilter f;
+        std::vector<std::string> out;
+        Det a;
+        a.phase = 0;
+        f.ProcessDetection(Text(a), out);
+        Det b = Later(a, 1);
+        b.phase = uint16_t(p2);
+        const bool near = p2 == 747 || p2 == 6 || p2 == 1495 || p2 == 751;
+        EXPECT_EQ(f.ProcessDetection(Text(b), out), near ? 2 : 0) << "phase " << p2;
+    }
+}
+
+TEST(Tesk2Filter, NegativeGapsPairOnlyOutsideTheProgramLayer) {
+    for (uint32_t layer : {0u, 1u}) {
+        CTesk2DCFilter f;
+        std::vector<std::string> out;
+        Det a;
+        a.layer = layer;
+        f.ProcessDetection(Text(a), out);
+        // Starts 1 s before the first one ended.
+        Det b = a;
+        b.elapsed += 2.0;
+        b.timestamp += 2;
+        b.firstAge = 4000;
+        EXPECT_EQ(f.ProcessDetection(Text(b), out), layer == 0 ? 0 : 2) << "layer " << layer;
+    }
+}
+
+TEST(Tesk2Filter, EntriesAgeOutAfter32NewerDetections) {
+    for (int others : {30, 32}) {
+        CTesk2DCFilter f;
+        std::vector<std::string> out;
+        Det a;
+        f.ProcessDetection(Text(a), out);
+        for (int i = 0; i < others; ++i) {
+            Det o = a;
+            o.sid = 1000 + i;  // nothing to pair with
+            o.elapsed += 0.01 * (i + 1);
+            f.ProcessDetection(Text(o), out);
+        }
+        Det b = Later(a, 1);
+        EXPECT_EQ(f.ProcessDetection(Text(b), out), others == 30 ? 2 : 0) << others;
+    }
+}
+
+TEST(Tesk2Filter, ReedSolomonDetectionsPassWhenValidAndBadTextsThrow) {
+    CTesk2DCFilter f;
+    std::vector<std::string> out;
+    Det rs;
+    rs.layer = 2;
+    rs.sid = 0;
+    rs.timestamp = 0xFFFFFFFFu;
+    rs.dist = 3;
+    rs.commId = 0x2B5C3D1E7ull;  // a valid identifier
+    ASSERT_EQ(f.ProcessDetection(Text(rs), out), 1);
+    EXPECT_STREQ(Json(out[0])["TESK2"]["commId"].GetString(), "0x2b5c3d1e7");
+    EXPECT_STREQ(Json(out[0])["TESK2"]["dist"].GetString(), "UN");
+    rs.commId = 0x111111111ull;  // repeated nibbles: invalid
+    EXPECT_EQ(f.ProcessDetection(Text(rs), out), 0);
+    EXPECT_THROW(f.ProcessDetection("not json", out), const char*);
+    EXPECT_THROW(f.ProcessDetection("{\"TESK6\":{}}", out), const char*);
+}
+
+TEST(Tesk2Callback, RawDisplayForwardsEverythingAndFilteredDropsBadTexts) {
+    FilteredCallback fc("input.wav.ch3");
+    EXPECT_EQ(fc.cb.Channel(), 3);
+    bT2RawOutput = true;
+    fc.cb.ResultCallback("anything at all");
+    ASSERT_EQ(fc.report.texts.size(), 1u);
+    EXPECT_EQ(fc.report.texts[0], "anything at all");
+    EXPECT_EQ(fc.report.channels[0], 3u);
+    bT2RawOutput = false;
+    fc.cb.ResultCallback("{\"TESK2\": not json");
+    fc.cb.ResultCallback("{\"TESK2\":{}}");  // parses but is no detection
+    std::string redundant = Text(Det());
+    redundant.replace(redundant.find("\"redundantCommStd\":0"), 20, "\"redundantCommStd\":1");
+    fc.cb.ResultCallback(redundant);
+    fc.cb.ResultCallback(Text(Later(Det(), 1)));
+    EXPECT_EQ(fc.report.texts.size(), 1u);
+    ReportT2 = false;
+    fc.cb.ResultCallback(Text(Det()));
+    ReportT2 = true;
+    EXPECT_EQ(fc.report.texts.size(), 1u);
+}
+
+TEST(Tesk2Callback, ChannelsComeFromTheNameInEveryMeter) {
+    FilteredCallback a("ch0"), b("ch1"), c("ch0");
+    EXPECT_EQ(a.cb.Channel(), 0);
+    EXPECT_EQ(b.cb.Channel(), 1);
+    EXPECT_EQ(c.cb.Channel(), 0);
+}
+
+TEST(Tesk2Callback, ConfirmedPairsReachTheHostRebuilt) {
+    FilteredCallback fc;
+    Det a;
+    a.layer = 1;
+    a.dist = 0;
+    fc.cb.ResultCallback(Text(a));
+    Det b = a;
+    b.elapsed += 748 * 64 / 24000.0;
+    b.timestamp += 2;
+    fc.cb.ResultCallback(Text(b));
+    ASSERT_EQ(fc.report.texts.size(), 2u);
+    auto doc = Json(fc.report.texts[1]);
+    const auto& o = doc["TESK2"];
+    EXPECT_STREQ(o["layer"].GetString(), "COMM_STD");
+    EXPECT_STREQ(o["dist"].GetString(), "COMM_STD");
+    EXPECT_EQ(o["sid"].GetUint(), 321u);
+    EXPECT_EQ(o["timestamp"].GetInt64(), int64_t(b.timestamp));
+    EXPECT_EQ(o["systemTime"].GetUint(), 788918400u + b.timestamp);
+    EXPECT_FALSE(o.HasMember("transmission"));
+}
+
+// Program detections alternate PC and FD; once more than 20 are tallied the
+// majority decides the reported distribution.
+TEST(Tesk2Callback, DistributionTallySettlesOnTheMajority) {
+    FilteredCallback fc;
+    Det base;
+    std::vector<uint16_t> dists;
+    for (int i = 0; i < 12; ++i) dists.push_back(1);
+    for (int i = 0; i < 10; ++i) dists.push_back(2);
+    for (size_t i = 0; i < dists.size(); ++i) {
+        Det d = Later(base, int(i));
+        d.dist = dists[i];
+        fc.cb.ResultCallback(Text(d));
+    }
+    // Released: 12 PC texts, then 2 + 8 FD texts (each FD pairs with an older FD).
+    ASSERT_EQ(fc.report.texts.size(), 22u);
+    auto distOf = [&](size_t i) {
+        return std::string(Json(fc.report.texts[i])["TESK2"]["dist"].GetString());
+    };
+    EXPECT_EQ(distOf(11), "PC");
+    EXPECT_EQ(distOf(19), "FD");  // tally 12 PC, 8 FD: not yet more than 20
+    EXPECT_EQ(distOf(20), "PC");  // 12 PC, 9 FD
+    EXPECT_EQ(distOf(21), "PC");  // 12 PC, 10 FD
+}
