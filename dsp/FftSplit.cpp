@@ -34,6 +34,16 @@ inline void Butterfly(T& ar, T& ai, T& br, T& bi, T& cr, T& ci, T& dr, T& di, T 
     di = d02i + d13r;
 }
 
+// Two butterflies of one group and the same two of the next group as one vector.
+inline V4 LoadPair(const float* p0, const float* p1) { return V4{p0[0], p0[1], p1[0], p1[1]}; }
+
+inline void StorePair(float* p0, float* p1, V4 v) {
+    p0[0] = v[0];
+    p0[1] = v[1];
+    p1[0] = v[2];
+    p1[1] = v[3];
+}
+
 void Radix4Stage(float* re, float* im, int L, int groups, const float* tw) {
     const float* w1r = tw;
     const float* w1i = tw + L;
@@ -41,6 +51,10 @@ void Radix4Stage(float* re, float* im, int L, int groups, const float* tw) {
     const float* w2i = tw + 3 * L;
     const float* w3r = tw + 4 * L;
     const float* w3i = tw + 5 * L;
+    const int vecEnd = L & ~3;
+    // Stages of length 6, 24, ... leave two butterflies per group; those of two neighbouring
+    // groups are paired into one vector below.
+    const bool pairTail = L - vecEnd == 2 && groups % 2 == 0;
     for (int g = 0; g < groups; ++g) {
         float* ar = re + 4 * L * g;
         float* ai = im + 4 * L * g;
@@ -50,8 +64,7 @@ void Radix4Stage(float* re, float* im, int L, int groups, const float* tw) {
         float* ci = ai + 2 * L;
         float* dr = ar + 3 * L;
         float* di = ai + 3 * L;
-        int m = 0;
-        for (; m + 4 <= L; m += 4) {
+        for (int m = 0; m < vecEnd; m += 4) {
             V4 var = Load(ar + m), vai = Load(ai + m), vbr = Load(br + m), vbi = Load(bi + m);
             V4 vcr = Load(cr + m), vci = Load(ci + m), vdr = Load(dr + m), vdi = Load(di + m);
             Butterfly<V4>(var, vai, vbr, vbi, vcr, vci, vdr, vdi, Load(w1r + m), Load(w1i + m),
@@ -65,9 +78,31 @@ void Radix4Stage(float* re, float* im, int L, int groups, const float* tw) {
             Store(dr + m, vdr);
             Store(di + m, vdi);
         }
-        for (; m < L; ++m) {
+        if (pairTail) continue;
+        for (int m = vecEnd; m < L; ++m) {
             Butterfly<float>(ar[m], ai[m], br[m], bi[m], cr[m], ci[m], dr[m], di[m], w1r[m], w1i[m],
                              w2r[m], w2i[m], w3r[m], w3i[m]);
+        }
+    }
+    if (!pairTail) return;
+    const int m = vecEnd;
+    const V4 t1r = LoadPair(w1r + m, w1r + m), t1i = LoadPair(w1i + m, w1i + m);
+    const V4 t2r = LoadPair(w2r + m, w2r + m), t2i = LoadPair(w2i + m, w2i + m);
+    const V4 t3r = LoadPair(w3r + m, w3r + m), t3i = LoadPair(w3i + m, w3i + m);
+    for (int g = 0; g < groups; g += 2) {
+        float* r0 = re + 4 * L * g + m;
+        float* i0 = im + 4 * L * g + m;
+        float* r1 = r0 + 4 * L;
+        float* i1 = i0 + 4 * L;
+        V4 v[8];
+        for (int b = 0; b < 4; ++b) {
+            v[2 * b] = LoadPair(r0 + b * L, r1 + b * L);
+            v[2 * b + 1] = LoadPair(i0 + b * L, i1 + b * L);
+        }
+        Butterfly<V4>(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], t1r, t1i, t2r, t2i, t3r, t3i);
+        for (int b = 0; b < 4; ++b) {
+            StorePair(r0 + b * L, r1 + b * L, v[2 * b]);
+            StorePair(i0 + b * L, i1 + b * L, v[2 * b + 1]);
         }
     }
 }
