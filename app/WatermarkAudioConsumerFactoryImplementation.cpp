@@ -19,7 +19,9 @@ std::shared_ptr<IAudioConsumer> MakeDecoder(int sampleRate) {
 }
 
 // Maker of a family whose decoder is not part of the build.
-[[maybe_unused]] std::shared_ptr<IAudioConsumer> NotBuilt(int /*sampleRate*/) { throw InvalidDecoder(); }
+[[maybe_unused]] std::shared_ptr<IAudioConsumer> NotBuilt(int /*sampleRate*/) {
+    throw InvalidDecoder();
+}
 
 // One maker per decoder family, e.g. MakeDecoder<Kelvane::TESKVI::CTesk6Decoder>.
 const ConsumerMaker kMakeTesk2 = MakeDecoder<Kelvane::TESKII::CTesk2HybridDecoder>;
@@ -33,7 +35,7 @@ struct Row {
 
 // The plain, filtered and reduced names of a family select the same decoder class.
 const Row kRows[] = {
-    {"TESK2", &kMakeTesk2},        {"TESK2Filtered", &kMakeTesk2}, {"TESK6", &kMakeTesk6},
+    {"TESK2", &kMakeTesk2},         {"TESK2Filtered", &kMakeTesk2}, {"TESK6", &kMakeTesk6},
     {"TESK6Filtered", &kMakeTesk6}, {"TESK6Reduced", &kMakeTesk6},  {"ZELT", &kMakeZelt},
     {"ZELTFiltered", &kMakeZelt},
 };

@@ -70,8 +70,7 @@ int BaseAudioConsumer::ProcessAudioBlock(CAudioBlock& block) {
         std::shared_ptr<SampleConverter> converter =
             m_converterFactory->make(bits, block.Channels(), block.PackingMode());
         const int r = converter->ConvertInBuffer(block.AudioData(), static_cast<int>(count),
-                                                 outputSize > 0 ? output.data() : nullptr,
-                                                 toFloat);
+                                                 outputSize > 0 ? output.data() : nullptr, toFloat);
         if (r < 0) {
             char text[256] = {0};
             converter->GetErrordesc(text, sizeof text);
@@ -166,9 +165,8 @@ void BaseAudioConsumer::NotifyRegisteredLogCallbacks(int code, const char* text)
                     [code, text](IAudioConsumerCallback& cb) { cb.LogCallback(code, text); });
 }
 
-void BaseAudioConsumer::NotifyRegisteredBinaryResultCallbacks(unsigned char type,
-                                                              unsigned int size, void* data,
-                                                              unsigned int extraSize,
+void BaseAudioConsumer::NotifyRegisteredBinaryResultCallbacks(unsigned char type, unsigned int size,
+                                                              void* data, unsigned int extraSize,
                                                               void* extra) {
     ForEachCallback(m_resultCallbacks.get(), [&](IAudioConsumerCallback& cb) {
         cb.BinaryResultCallback(type, size, data, extraSize, extra);

@@ -4,9 +4,9 @@
 
 namespace Kelvane::AudioCore {
 
-CAudioBlock::CAudioBlock(const void* data, unsigned int length, int channels,
-                         int samplesPerSecond, unsigned short bitsPerSample,
-                         ePackingMode packingMode, unsigned int timestamp)
+CAudioBlock::CAudioBlock(const void* data, unsigned int length, int channels, int samplesPerSecond,
+                         unsigned short bitsPerSample, ePackingMode packingMode,
+                         unsigned int timestamp)
     : m_channels(channels),
       m_samplesPerSecond(samplesPerSecond),
       m_bitsPerSample(bitsPerSample),

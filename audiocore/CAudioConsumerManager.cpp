@@ -61,8 +61,18 @@ bool CAudioConsumerManager::IsSupportedFrequency(int rate, unsigned int required
     }
     if (rate == 12000 && requiredRate != 12000) return false;
     switch (rate) {
-        case 8000: case 12000: case 16000: case 22050: case 24000: case 32000:
-        case 44100: case 48000: case 88200: case 96000: case 176400: case 192000:
+        case 8000:
+        case 12000:
+        case 16000:
+        case 22050:
+        case 24000:
+        case 32000:
+        case 44100:
+        case 48000:
+        case 88200:
+        case 96000:
+        case 176400:
+        case 192000:
             return true;
         default:
             return false;

@@ -26,29 +26,53 @@ const FloatToFloatStrategy kFloatToFloat;
 const SampleConversionStrategy* Choose(ePackingMode mode, bool toFloat, unsigned* reads) {
     if (!toFloat) {
         switch (mode) {
-            case THREE_BYTES_LITTLE_ENDIAN: *reads = 3; return &kThreeByte;
-            case FOUR_BYTES_LITTLE_ENDIAN: *reads = 4; return &kFourByte;
-            case FOUR_BYTES_LITTLE_ENDIAN_0_24_PACKING: *reads = 4; return &kFourBytes0_24;
-            case PACKING_MODE_NOT_USED: *reads = 2; return &kNoPacking;
-            case FOUR_BYTES_FLOAT: *reads = 4; return &kFloatPacking;
-            case FOUR_BYTES_INT32: *reads = 4; return &kFourByteInt32;
-            default: return nullptr;
+            case THREE_BYTES_LITTLE_ENDIAN:
+                *reads = 3;
+                return &kThreeByte;
+            case FOUR_BYTES_LITTLE_ENDIAN:
+                *reads = 4;
+                return &kFourByte;
+            case FOUR_BYTES_LITTLE_ENDIAN_0_24_PACKING:
+                *reads = 4;
+                return &kFourBytes0_24;
+            case PACKING_MODE_NOT_USED:
+                *reads = 2;
+                return &kNoPacking;
+            case FOUR_BYTES_FLOAT:
+                *reads = 4;
+                return &kFloatPacking;
+            case FOUR_BYTES_INT32:
+                *reads = 4;
+                return &kFourByteInt32;
+            default:
+                return nullptr;
         }
     }
     switch (mode) {
-        case THREE_BYTES_LITTLE_ENDIAN: *reads = 3; return &kThreeByteToFloat;
-        case FOUR_BYTES_LITTLE_ENDIAN: *reads = 3; return &kFourByteToFloat;
-        case FOUR_BYTES_LITTLE_ENDIAN_0_24_PACKING: *reads = 4; return &kFourBytes0_24ToFloat;
-        case PACKING_MODE_NOT_USED: *reads = 2; return &kTwoByteToFloat;
-        case FOUR_BYTES_INT32: *reads = 4; return &kInt32ToFloat;
-        default: *reads = 4; return &kFloatToFloat;
+        case THREE_BYTES_LITTLE_ENDIAN:
+            *reads = 3;
+            return &kThreeByteToFloat;
+        case FOUR_BYTES_LITTLE_ENDIAN:
+            *reads = 3;
+            return &kFourByteToFloat;
+        case FOUR_BYTES_LITTLE_ENDIAN_0_24_PACKING:
+            *reads = 4;
+            return &kFourBytes0_24ToFloat;
+        case PACKING_MODE_NOT_USED:
+            *reads = 2;
+            return &kTwoByteToFloat;
+        case FOUR_BYTES_INT32:
+            *reads = 4;
+            return &kInt32ToFloat;
+        default:
+            *reads = 4;
+            return &kFloatToFloat;
     }
 }
 
 }  // namespace
 
-CAudioSampleConverter::CAudioSampleConverter(unsigned short bitsPerSample,
-                                             ePackingMode packingMode)
+CAudioSampleConverter::CAudioSampleConverter(unsigned short bitsPerSample, ePackingMode packingMode)
     : m_bitsPerSample(bitsPerSample),
       m_bytesPerSample(static_cast<unsigned short>(bitsPerSample / 8)),
       m_packingMode(packingMode) {

@@ -19,8 +19,7 @@ public:
     CBufferManagerLL(const CBufferManagerLL&) = delete;
     CBufferManagerLL& operator=(const CBufferManagerLL&) = delete;
 
-    int PutData(const unsigned char* data, unsigned int length,
-                unsigned int* fillPercent) override;
+    int PutData(const unsigned char* data, unsigned int length, unsigned int* fillPercent) override;
     int GetData(unsigned char** block) override;
     int GetData(unsigned char* destination, unsigned int maximum) override;
     void ReleaseData() override {}

@@ -20,9 +20,8 @@ public:
     virtual void init(void* context, int major, int minor, int patch, char* name) = 0;
     // One call per detection; json is a detection document of the decoder.
     virtual void ResultCallback(std::string json) = 0;
-    virtual void BinaryResultCallback(unsigned char /*type*/, unsigned int /*size*/,
-                                      void* /*data*/, unsigned int /*extraSize*/,
-                                      void* /*extra*/) {}
+    virtual void BinaryResultCallback(unsigned char /*type*/, unsigned int /*size*/, void* /*data*/,
+                                      unsigned int /*extraSize*/, void* /*extra*/) {}
     virtual void RawPcmCallback(signed char* /*data*/, unsigned int /*length*/) {}
     // Status and error reports of the consumer. Framework codes: -1 sample conversion error,
     // -2 buffer handling error; decoders add their own.

@@ -20,15 +20,12 @@ void WriteDecoder(JsonWriter& w, const char* name) {
 
 }  // namespace
 
-std::string Parameter::createString(int processMask, int tdashMode, int dnaMode,
-                                    unsigned int streamFpMode, unsigned int streamFpRate,
-                                    unsigned int streamFpInterval,
-                                    unsigned int streamFpDeliveryMode,
-                                    unsigned int streamFpCompress, unsigned int pasDeliveryMode,
-                                    unsigned int pasInterval, unsigned int unitamInterval,
-                                    unsigned int unitamDeliveryMode, unsigned int unitamBlockSize,
-                                    bool generateUts, const char* outputFolder,
-                                    const char* sourceFileName) const {
+std::string Parameter::createString(
+    int processMask, int tdashMode, int dnaMode, unsigned int streamFpMode,
+    unsigned int streamFpRate, unsigned int streamFpInterval, unsigned int streamFpDeliveryMode,
+    unsigned int streamFpCompress, unsigned int pasDeliveryMode, unsigned int pasInterval,
+    unsigned int unitamInterval, unsigned int unitamDeliveryMode, unsigned int unitamBlockSize,
+    bool generateUts, const char* outputFolder, const char* sourceFileName) const {
     rapidjson::StringBuffer buffer;
     JsonWriter w(buffer);
     w.StartObject();
@@ -38,9 +35,12 @@ std::string Parameter::createString(int processMask, int tdashMode, int dnaMode,
     static const struct {
         int bit;
         const char* name;
-    } kDecoders[] = {{kTesk2, "TESK2"},         {kTesk2Filtered, "TESK2Filtered"},
-                     {kTesk6, "TESK6"},         {kTesk6Filtered, "TESK6Filtered"},
-                     {kTesk6Reduced, "TESK6Reduced"}, {kZelt, "ZELT"},
+    } kDecoders[] = {{kTesk2, "TESK2"},
+                     {kTesk2Filtered, "TESK2Filtered"},
+                     {kTesk6, "TESK6"},
+                     {kTesk6Filtered, "TESK6Filtered"},
+                     {kTesk6Reduced, "TESK6Reduced"},
+                     {kZelt, "ZELT"},
                      {kZeltFiltered, "ZELTFiltered"}};
     for (const auto& d : kDecoders) {
         if (processMask & d.bit) WriteDecoder(w, d.name);

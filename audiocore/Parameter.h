@@ -24,12 +24,11 @@ public:
     static constexpr int kStreamFp = 0x2000;
 
     // Null strings are written as empty strings.
-    std::string createString(int processMask, int tdashMode, int dnaMode,
-                             unsigned int streamFpMode, unsigned int streamFpRate,
-                             unsigned int streamFpInterval, unsigned int streamFpDeliveryMode,
-                             unsigned int streamFpCompress, unsigned int pasDeliveryMode,
-                             unsigned int pasInterval, unsigned int unitamInterval,
-                             unsigned int unitamDeliveryMode, unsigned int unitamBlockSize,
-                             bool generateUts, const char* outputFolder,
-                             const char* sourceFileName) const;
+    std::string createString(int processMask, int tdashMode, int dnaMode, unsigned int streamFpMode,
+                             unsigned int streamFpRate, unsigned int streamFpInterval,
+                             unsigned int streamFpDeliveryMode, unsigned int streamFpCompress,
+                             unsigned int pasDeliveryMode, unsigned int pasInterval,
+                             unsigned int unitamInterval, unsigned int unitamDeliveryMode,
+                             unsigned int unitamBlockSize, bool generateUts,
+                             const char* outputFolder, const char* sourceFileName) const;
 };

@@ -37,9 +37,9 @@ void WriteFloat(float f, unsigned char* out) {
     out[3] = static_cast<unsigned char>(bits >> 24);
 }
 
-constexpr float kScale15 = 3.0517578125e-05f;          // 2^-15
-constexpr float kScale23 = 1.1920928955078125e-07f;    // 2^-23
-constexpr float kScale31 = 4.656612873077393e-10f;     // 2^-31
+constexpr float kScale15 = 3.0517578125e-05f;        // 2^-15
+constexpr float kScale23 = 1.1920928955078125e-07f;  // 2^-23
+constexpr float kScale31 = 4.656612873077393e-10f;   // 2^-31
 
 }  // namespace
 
@@ -50,8 +50,7 @@ bool IsValidPackingMode(unsigned short bitsPerSample, ePackingMode packingMode) 
         case 24:
             return packingMode == THREE_BYTES_LITTLE_ENDIAN;
         case 32:
-            return packingMode != THREE_BYTES_LITTLE_ENDIAN &&
-                   packingMode != PACKING_MODE_NOT_USED;
+            return packingMode != THREE_BYTES_LITTLE_ENDIAN && packingMode != PACKING_MODE_NOT_USED;
         default:
             return true;
     }
@@ -118,8 +117,7 @@ void FourBytes0_24_ToFloatStrategy::convert(const unsigned char* in, unsigned ch
     WriteFloat(static_cast<float>(Read24(in + 1)) * kScale23, out);
 }
 
-void FourByteToFloatConversionStrategy::convert(const unsigned char* in,
-                                                unsigned char* out) const {
+void FourByteToFloatConversionStrategy::convert(const unsigned char* in, unsigned char* out) const {
     WriteFloat(static_cast<float>(Read32(in)) * kScale31, out);
 }
 

@@ -4,12 +4,12 @@ namespace Kelvane::AudioCore {
 
 // How one sample sits in its bytes.
 enum ePackingMode : int {
-    THREE_BYTES_LITTLE_ENDIAN = 0,             // B1 B2 B3, B1 least significant (24-bit)
-    FOUR_BYTES_LITTLE_ENDIAN = 1,              // B1 B2 B3 00: 24-bit value, padding byte last
-    FOUR_BYTES_LITTLE_ENDIAN_0_24_PACKING = 2, // 00 B1 B2 B3: padding byte first
-    PACKING_MODE_NOT_USED = 3,                 // plain 16-bit little-endian (the default)
-    FOUR_BYTES_FLOAT = 4,                      // 32-bit IEEE float, full scale +-1.0
-    FOUR_BYTES_INT32 = 5                       // 32-bit signed integer, full scale
+    THREE_BYTES_LITTLE_ENDIAN = 0,              // B1 B2 B3, B1 least significant (24-bit)
+    FOUR_BYTES_LITTLE_ENDIAN = 1,               // B1 B2 B3 00: 24-bit value, padding byte last
+    FOUR_BYTES_LITTLE_ENDIAN_0_24_PACKING = 2,  // 00 B1 B2 B3: padding byte first
+    PACKING_MODE_NOT_USED = 3,                  // plain 16-bit little-endian (the default)
+    FOUR_BYTES_FLOAT = 4,                       // 32-bit IEEE float, full scale +-1.0
+    FOUR_BYTES_INT32 = 5                        // 32-bit signed integer, full scale
 };
 
 // Whether a converter accepts the combination: 16 bits only with PACKING_MODE_NOT_USED,

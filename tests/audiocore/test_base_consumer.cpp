@@ -50,8 +50,8 @@ TEST(BaseAudioConsumer, BuffersUntilWholeEngineBlocksAndRunsThemInOrder) {
     EXPECT_EQ(w.consumer.ProcessAudioBlock(b2), 0);
     ASSERT_EQ(w.consumer.blocks.size(), 1u);
     EXPECT_EQ(w.consumer.Buffer()->GetAvailableBytes(), 76u);
-    EXPECT_TRUE(std::equal(w.consumer.blocks[0].begin(), w.consumer.blocks[0].end(),
-                           bytes.begin()));
+    EXPECT_TRUE(
+        std::equal(w.consumer.blocks[0].begin(), w.consumer.blocks[0].end(), bytes.begin()));
     EXPECT_EQ(w.consumer.engineSeen, &w.consumer);
 
     // One block that completes several engine blocks runs them all at once, in order.
@@ -59,8 +59,8 @@ TEST(BaseAudioConsumer, BuffersUntilWholeEngineBlocksAndRunsThemInOrder) {
     auto b3 = Block16(rest);
     EXPECT_EQ(w.consumer.ProcessAudioBlock(b3), 0);
     ASSERT_EQ(w.consumer.blocks.size(), 3u);
-    EXPECT_TRUE(std::equal(w.consumer.blocks[2].begin(), w.consumer.blocks[2].end(),
-                           bytes.begin() + 2048));
+    EXPECT_TRUE(
+        std::equal(w.consumer.blocks[2].begin(), w.consumer.blocks[2].end(), bytes.begin() + 2048));
     EXPECT_EQ(w.consumer.Buffer()->GetAvailableBytes(), 4000u - 3072u);
     EXPECT_EQ(w.consumer.GetBytesDelivered(), 3072u);
     EXPECT_EQ(w.consumer.GetBlocksDelivered(), 3u);

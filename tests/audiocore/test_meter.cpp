@@ -158,8 +158,8 @@ TEST(CMeter, DocumentShapes) {
         EXPECT_EQ(f.Consumer(1)->m_tag, "A");
         EXPECT_EQ(f.Consumer(3)->GetChannelNumber(), 1);
     }
-    for (const char* bad : {"{\"Parameters\":{}}", "{\"Parameters\":[1]}",
-                            "{\"Parameters\":[]} x"}) {
+    for (const char* bad :
+         {"{\"Parameters\":{}}", "{\"Parameters\":[1]}", "{\"Parameters\":[]} x"}) {
         EXPECT_THROW(f.Make(bad), InvalidJSONInput) << bad;
     }
     EXPECT_EQ(LiveObjects(), 0);
@@ -170,8 +170,9 @@ TEST(CMeter, FailedConstructionReleasesEverythingWithoutShutdown) {
         // Unknown name on channel 0, second position.
         Fixture f;
         try {
-            f.Make("{\"Parameters\":[{\"A\":{}},{\"PAS\":{\"Interval\":0,"
-                   "\"SignatureDeliveryMode\":0}}]}");
+            f.Make(
+                "{\"Parameters\":[{\"A\":{}},{\"PAS\":{\"Interval\":0,"
+                "\"SignatureDeliveryMode\":0}}]}");
             FAIL();
         } catch (const InvalidDecoder& e) {
             EXPECT_STREQ(e.what(), "Invalid decoder or signature generator");

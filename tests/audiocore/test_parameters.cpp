@@ -1,5 +1,4 @@
-// The decoder parameters document (writer and parser), the supported-frequency rule and the
-// exception texts.
+// The decoder parameters document (writer and parser) and the supported-frequency rule.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -34,14 +33,16 @@ TEST(Parameter, EachMaskBitWritesItsElement) {
         {0x4, "{\"TESK6Reduced\":{}}"},
         {0x80, "{\"ZELT\":{}}"},
         {0x400, "{\"ZELTFiltered\":{}}"},
-        {0x8, "{\"UNITAM\":{\"UnitID\":1,\"Domain\":\"TMETFFFF\",\"GenerateUts\":true,"
-              "\"OutputFolder\":\"out\",\"SourceFileName\":\"in.wav\",\"Interval\":31,"
-              "\"SignatureDeliveryMode\":32,\"BlockSize\":33}}"},
+        {0x8,
+         "{\"UNITAM\":{\"UnitID\":1,\"Domain\":\"TMETFFFF\",\"GenerateUts\":true,"
+         "\"OutputFolder\":\"out\",\"SourceFileName\":\"in.wav\",\"Interval\":31,"
+         "\"SignatureDeliveryMode\":32,\"BlockSize\":33}}"},
         {0x10, "{\"PAS\":{\"Interval\":22,\"SignatureDeliveryMode\":21}}"},
         {0x20, "{\"DNA\":{\"Mode\":9}}"},
         {0x40, "{\"TDASH\":{\"UnitID\":1,\"Mode\":7}}"},
-        {0x2000, "{\"STREAMFP\":{\"Mode\":11,\"Rate\":12,\"Interval\":13,"
-                 "\"SignatureDeliveryMode\":14,\"Compress\":15}}"},
+        {0x2000,
+         "{\"STREAMFP\":{\"Mode\":11,\"Rate\":12,\"Interval\":13,"
+         "\"SignatureDeliveryMode\":14,\"Compress\":15}}"},
     };
     std::string all = "{\"Parameters\":[";
     int mask = 0;
@@ -60,17 +61,18 @@ TEST(Parameter, EachMaskBitWritesItsElement) {
 }
 
 TEST(Parameter, ValuesAndStrings) {
-    const std::string dna = Parameter().createString(0x20 | 0x40, -1, -2, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                     0, 0, false, nullptr, nullptr);
-    EXPECT_EQ(dna, "{\"Parameters\":[{\"DNA\":{\"Mode\":4294967294}},"
-                   "{\"TDASH\":{\"UnitID\":1,\"Mode\":4294967295}}]}");
-    const std::string unitam = Parameter().createString(0x8, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                        4294967295u, 0, 0, false, nullptr,
-                                                        "a\"b\\c\n");
-    EXPECT_EQ(unitam, "{\"Parameters\":[{\"UNITAM\":{\"UnitID\":1,\"Domain\":\"TMETFFFF\","
-                      "\"GenerateUts\":false,\"OutputFolder\":\"\","
-                      "\"SourceFileName\":\"a\\\"b\\\\c\\n\",\"Interval\":4294967295,"
-                      "\"SignatureDeliveryMode\":0,\"BlockSize\":0}}]}");
+    const std::string dna = Parameter().createString(0x20 | 0x40, -1, -2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                     0, false, nullptr, nullptr);
+    EXPECT_EQ(dna,
+              "{\"Parameters\":[{\"DNA\":{\"Mode\":4294967294}},"
+              "{\"TDASH\":{\"UnitID\":1,\"Mode\":4294967295}}]}");
+    const std::string unitam = Parameter().createString(0x8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4294967295u,
+                                                        0, 0, false, nullptr, "a\"b\\c\n");
+    EXPECT_EQ(unitam,
+              "{\"Parameters\":[{\"UNITAM\":{\"UnitID\":1,\"Domain\":\"TMETFFFF\","
+              "\"GenerateUts\":false,\"OutputFolder\":\"\","
+              "\"SourceFileName\":\"a\\\"b\\\\c\\n\",\"Interval\":4294967295,"
+              "\"SignatureDeliveryMode\":0,\"BlockSize\":0}}]}");
 }
 
 TEST(ParameterParser, ReadsNamesInDocumentOrder) {
@@ -118,12 +120,4 @@ TEST(CAudioConsumerManager, IsSupportedFrequency) {
     EXPECT_FALSE(CAudioConsumerManager::IsSupportedFrequency(22050, 48000));
     EXPECT_FALSE(CAudioConsumerManager::IsSupportedFrequency(-8000, 8000));
     EXPECT_FALSE(CAudioConsumerManager::IsSupportedFrequency(11025, 8000));
-}
-
-TEST(Exceptions, Texts) {
-    EXPECT_STREQ(InvalidDecoder().what(), "Invalid decoder or signature generator");
-    EXPECT_STREQ(InvalidCallback().what(), "Invalid decoder or signature generator callback");
-    EXPECT_STREQ(InvalidDecoder("other").what(), "other");
-    const InvalidJSONInput json("{x}");
-    EXPECT_STREQ(json.what(), "\nInvalid JSON input: {x}");
 }

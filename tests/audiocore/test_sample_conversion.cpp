@@ -22,8 +22,7 @@ std::vector<int16_t> To16(unsigned short bits, ePackingMode mode, std::vector<un
     return out;
 }
 
-std::vector<float> ToFloat(unsigned short bits, ePackingMode mode,
-                           std::vector<unsigned char> in) {
+std::vector<float> ToFloat(unsigned short bits, ePackingMode mode, std::vector<unsigned char> in) {
     CAudioSampleConverter converter(bits, mode);
     const int count = static_cast<int>(in.size() / (bits / 8));
     std::vector<float> out(count, 99.0f);
@@ -64,8 +63,8 @@ TEST(SampleConversion, ValidPackingModesPerSampleSize) {
 }
 
 TEST(SampleConversion, TwentyFourBitThreeBytes) {
-    const std::vector<unsigned char> in = {0x00, 0x00, 0x80,  0xFF, 0xFF, 0x7F,
-                                           0xFF, 0xFF, 0xFF,  0x34, 0x12, 0x00};
+    const std::vector<unsigned char> in = {0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F,
+                                           0xFF, 0xFF, 0xFF, 0x34, 0x12, 0x00};
     EXPECT_EQ(To16(24, THREE_BYTES_LITTLE_ENDIAN, in),
               (std::vector<int16_t>{-32768, 0x7FFF, -1, 0x0012}));
     const auto f = ToFloat(24, THREE_BYTES_LITTLE_ENDIAN, in);
@@ -77,13 +76,13 @@ TEST(SampleConversion, TwentyFourBitThreeBytes) {
 
 TEST(SampleConversion, TwentyFourBitInFourByteContainers) {
     // Mode 1 (24_0): value in bytes 0..2, byte 3 ignored. Mode 2 (0_24): byte 0 ignored.
-    const std::vector<unsigned char> mode1 = {0x00, 0x00, 0x80, 0xAB,  0xFF, 0xFF, 0x7F, 0x11};
+    const std::vector<unsigned char> mode1 = {0x00, 0x00, 0x80, 0xAB, 0xFF, 0xFF, 0x7F, 0x11};
     EXPECT_EQ(To16(32, FOUR_BYTES_LITTLE_ENDIAN, mode1), (std::vector<int16_t>{-32768, 0x7FFF}));
     auto f = ToFloat(32, FOUR_BYTES_LITTLE_ENDIAN, mode1);
     EXPECT_EQ(f[0], -1.0f);
     EXPECT_EQ(f[1], 8388607.0f * k23);
 
-    const std::vector<unsigned char> mode2 = {0xAB, 0x00, 0x00, 0x80,  0x11, 0xFF, 0xFF, 0x7F};
+    const std::vector<unsigned char> mode2 = {0xAB, 0x00, 0x00, 0x80, 0x11, 0xFF, 0xFF, 0x7F};
     EXPECT_EQ(To16(32, FOUR_BYTES_LITTLE_ENDIAN_0_24_PACKING, mode2),
               (std::vector<int16_t>{-32768, 0x7FFF}));
     f = ToFloat(32, FOUR_BYTES_LITTLE_ENDIAN_0_24_PACKING, mode2);
@@ -101,8 +100,8 @@ TEST(SampleConversion, SixteenBit) {
 }
 
 TEST(SampleConversion, Int32) {
-    const std::vector<unsigned char> in = {0xFF, 0xFF, 0xFF, 0x7F,  0x00, 0x00, 0x00, 0x80,
-                                           0xFF, 0xFF, 0x00, 0x00};
+    const std::vector<unsigned char> in = {0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00,
+                                           0x00, 0x80, 0xFF, 0xFF, 0x00, 0x00};
     EXPECT_EQ(To16(32, FOUR_BYTES_INT32, in), (std::vector<int16_t>{0x7FFF, -32768, 0}));
     const auto f = ToFloat(32, FOUR_BYTES_INT32, in);
     EXPECT_EQ(f[0], 1.0f);  // 0x7FFFFFFF rounds to 2^31 in single precision
@@ -112,9 +111,9 @@ TEST(SampleConversion, Int32) {
 
 TEST(SampleConversion, Float) {
     const auto in = FloatBytes({0.5f, -0.99999f, 1.0f, -1.0f, 0.0f, 3.0e9f, -3.0e9f});
-    EXPECT_EQ(To16(32, FOUR_BYTES_FLOAT, in),
-              (std::vector<int16_t>{16384, -32767, -32768, -32768, 0,
-                                    static_cast<int16_t>(0xFFFF), 0}));
+    EXPECT_EQ(
+        To16(32, FOUR_BYTES_FLOAT, in),
+        (std::vector<int16_t>{16384, -32767, -32768, -32768, 0, static_cast<int16_t>(0xFFFF), 0}));
     const auto f = ToFloat(32, FOUR_BYTES_FLOAT, in);
     EXPECT_EQ(f[0], 0.5f);
     EXPECT_EQ(f[1], -0.99999f);
