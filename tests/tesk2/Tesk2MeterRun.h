@@ -12,6 +12,10 @@
 #include <vector>
 
 #include <rapidjson/document.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
 
 #include "app/CTavikReportImplementation.h"
 #include "app/HostInterface.h"
@@ -21,6 +25,7 @@
 #include "audiocore/AudioChannelConfiguration.h"
 #include "audiocore/CMeter.h"
 #include "audiocore/Parameter.h"
+#include "dsp/CUCCValidator.h"
 #include "generators/SignalMix.h"
 #include "generators/Tesk2Generator.h"
 
@@ -118,6 +123,145 @@ inline std::vector<int16_t> MakeChannel(const Kelvane::Generators::Tesk2Generato
     return SignalMix::ToInt16(SignalMix::Mix(wm, host, ratioDb));
 }
 
+inline uint64_t ValidCommId(uint64_t from) {
+    for (uint64_t id = from;; ++id) {
+        if (CUCCValidator::IsValidCommID(long(id & 0x7FFFFFFFFull))) return id & 0x7FFFFFFFFull;
+    }
+}
+
+struct Expected {
+    Kelvane::Generators::Tesk2Message msg;
+    std::string layer, dist, commId;
+};
+
+inline Expected Program() {
+    Expected e;
+    e.msg.kind = Kelvane::Generators::Tesk2Kind::ProgramStandard;
+    e.msg.sid = 0x5A3C;
+    e.msg.timestamp = 946000000;
+    e.msg.dist = 1;
+    e.layer = "PROG";
+    e.dist = "PC";
+    return e;
+}
+
+inline Expected CommercialStd() {
+    Expected e;
+    e.msg.kind = Kelvane::Generators::Tesk2Kind::CommercialStandard;
+    e.msg.sid = 0x1234;
+    e.msg.timestamp = 946123456;
+    e.msg.dist = 0;
+    e.layer = "COMM_STD";
+    e.dist = "COMM_STD";
+    return e;
+}
+
+inline Expected CommercialRs() {
+    Expected e;
+    e.msg.kind = Kelvane::Generators::Tesk2Kind::CommercialRs;
+    e.msg.commId = ValidCommId(0x2B5C3D1E7ull);
+    char hex[32];
+    snprintf(hex, sizeof hex, "0x%llx", (unsigned long long)e.msg.commId);
+    e.commId = hex;
+    e.layer = "COMM_RS";
+    e.dist = "UN";
+    return e;
+}
+
+inline Kelvane::Generators::Tesk2Generator Generator(const Expected& e, int rate) {
+    Kelvane::Generators::Tesk2Generator g(rate);
+    g.Add(e.msg);
+    return g;
+}
+
+// Every text of the channel carries exactly the expected identity and a time
+// code within 2 s of the one the generator sent; the first arrives within 20 s.
+// Returns the number of texts of the channel; every failure is a test failure.
+inline int CheckChannel(const std::vector<HostReport>& all, int channel, const Expected& e,
+                        const std::vector<Kelvane::Generators::Tesk2Emission>& schedule,
+                        double* firstArrival, double maxFirst = 20.0) {
+    int count = 0;
+    for (const HostReport& r : all) {
+        if (r.channel != channel) continue;
+        const Parsed p = Parse(r.text);
+        EXPECT_TRUE(p.ok) << r.text;
+        if (!p.ok) continue;
+        ++count;
+        if (count == 1) *firstArrival = r.arrivalSeconds;
+        EXPECT_EQ(p.layer, e.layer) << r.text;
+        EXPECT_EQ(p.dist, e.dist) << r.text;
+        EXPECT_EQ(p.redundant, 0u) << r.text;
+        if (e.layer == "COMM_RS") {
+            EXPECT_EQ(p.commId, e.commId) << r.text;
+            continue;
+        }
+        EXPECT_EQ(p.sid, e.msg.sid) << r.text;
+        // The repetition whose last symbol ended closest to the reported time.
+        const Kelvane::Generators::Tesk2Emission* best = nullptr;
+        for (const Kelvane::Generators::Tesk2Emission& em : schedule) {
+            if (!best || std::fabs(em.endSeconds - p.elapsed) < std::fabs(best->endSeconds - p.elapsed))
+                best = &em;
+        }
+        if (best == nullptr) continue;
+        EXPECT_LE(std::llabs(p.timestamp - int64_t(best->timestamp)), 2) << r.text;
+    }
+    EXPECT_GT(count, 0) << "no report on channel " << channel;
+    EXPECT_LE(*firstArrival, maxFirst) << "channel " << channel;
+    return count;
+}
+
+
+// Tonal, music-like host without a watermark: notes of 120-600 ms made of one
+// to three partials between 4.5 and 7.5 kHz, some gliding, with attack and
+// decay, over a continuous tone sweeping the band up and down every 8 s.
+inline std::vector<int16_t> MusicLikeTones(double seconds, int rate, uint32_t seed) {
+    const size_t n = size_t(seconds * rate);
+    std::vector<float> x(n, 0.0f);
+    uint32_t s = seed * 2654435761u + 1;
+    auto rnd = [&s]() {
+        s = s * 1664525u + 1013904223u;
+        return double(s >> 8) / double(1u << 24);
+    };
+    double sweepPhase = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double t = double(i) / rate;
+        const double u = std::fmod(t, 8.0) / 8.0;
+        const double f = 4500.0 + 3000.0 * (u < 0.5 ? 2 * u : 2 - 2 * u);
+        sweepPhase += 2 * M_PI * f / rate;
+        x[i] = float(0.03 * std::sin(sweepPhase));
+    }
+    size_t pos = 0;
+    while (pos < n) {
+        const size_t len = std::min(n - pos, size_t((0.12 + 0.48 * rnd()) * rate));
+        const int partials = 1 + int(rnd() * 3);
+        for (int p = 0; p < partials; ++p) {
+            const double f0 = 4500.0 + 3000.0 * rnd();
+            const double f1 = rnd() < 0.3 ? 4500.0 + 3000.0 * rnd() : f0;
+            const double amp = 0.02 + 0.05 * rnd();
+            double ph = rnd() * 6.28;
+            for (size_t i = 0; i < len; ++i) {
+                const double a = double(i) / double(len);
+                const double env = std::min(1.0, a * 20.0) * std::exp(-3.0 * a);
+                ph += 2 * M_PI * (f0 + (f1 - f0) * a) / rate;
+                x[pos + i] += float(amp * env * std::sin(ph));
+            }
+        }
+        pos += len;
+    }
+    return Kelvane::Generators::SignalMix::ToInt16(x);
+}
+
+// Host signals without a watermark: silence, pink noise, white noise and
+// music-like tones, one per channel.
+inline std::vector<std::vector<int16_t>> NegativeHosts(double seconds, int rate) {
+    using Kelvane::Generators::HostKind;
+    using Kelvane::Generators::SignalMix;
+    const size_t n = size_t(seconds * rate);
+    return {SignalMix::ToInt16(SignalMix::MakeHost(HostKind::Silence, n)),
+            SignalMix::ToInt16(SignalMix::MakeHost(HostKind::PinkNoise, n, 0.2, 5)),
+            SignalMix::ToInt16(SignalMix::MakeHost(HostKind::WhiteNoise, n, 0.2, 6)),
+            MusicLikeTones(seconds, rate, 7)};
+}
 }  // namespace tesk2test
 
 #endif  // TAVIK_TESTS_TESK2_TESK2METERRUN_H
