@@ -1,0 +1,351 @@
+// CAudioResampler and the block converter library: rate pairs and codes, exact sample counts,
+// stream continuity, library messages, mixing, clamping and the float members.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "audiocore/CAudioResampler.h"
+#include "audiocore/decimate.h"
+#include "audiocore/resampler_test_util.h"
+
+using Kelvane::AudioCore::CAudioResampler;
+using resampler_test::SinkBuffer;
+
+namespace {
+
+// Feeds samples in pieces of `chunk` samples (0 = all at once); returns the output samples.
+std::vector<int16_t> Feed(CAudioResampler& r, std::vector<int16_t> in, size_t chunk = 0) {
+    SinkBuffer sink;
+    if (chunk == 0) chunk = in.size();
+    for (size_t pos = 0; pos < in.size(); pos += chunk) {
+        size_t n = std::min(chunk, in.size() - pos);
+        int put = r.Resample_Int(reinterpret_cast<unsigned char*>(in.data() + pos),
+                                 static_cast<unsigned int>(n * 2), sink);
+        EXPECT_GE(put, 0);
+    }
+    return sink.Samples16();
+}
+
+CAudioResampler Make(int in, int out, unsigned int blockSamples = 512) {
+    return CAudioResampler(1, in, 16, 1, out, 16, blockSamples, 100, 0);
+}
+
+TEST(ResamplerSetup, ParameterChecksLeaveItUninitialized) {
+    EXPECT_TRUE(Make(48000, 16000).IsInitialized());
+    EXPECT_FALSE(CAudioResampler(3, 48000, 16, 1, 16000, 16, 512, 100, 0).IsInitialized());
+    EXPECT_FALSE(CAudioResampler(1, 7999, 16, 1, 8000, 16, 512, 100, 0).IsInitialized());
+    EXPECT_FALSE(CAudioResampler(1, 48000, 8, 1, 16000, 16, 512, 100, 0).IsInitialized());
+    EXPECT_FALSE(CAudioResampler(1, 48000, 16, 2, 16000, 16, 512, 100, 0).IsInitialized());
+    EXPECT_FALSE(CAudioResampler(1, 48000, 16, 1, 16000, 24, 512, 100, 0).IsInitialized());
+    EXPECT_FALSE(Make(44100, 11025).IsInitialized());  // unlisted target
+    EXPECT_FALSE(Make(72000, 16000).IsInitialized());  // pair not covered
+    EXPECT_TRUE(CAudioResampler(2, 44100, 24, 1, 16000, 32, 512, 100, 0).IsInitialized());
+
+    CAudioResampler odd = Make(11025, 11025);  // equal rates copy, even unlisted ones
+    EXPECT_TRUE(odd.IsInitialized());
+    EXPECT_EQ(odd.GetStage1Code(), 55);
+
+    SinkBuffer sink;
+    CAudioResampler bad = Make(72000, 16000);
+    unsigned char data[960] = {};
+    EXPECT_EQ(bad.Resample_Int(data, sizeof data, sink), 0);
+    EXPECT_TRUE(sink.bytes.empty());
+}
+
+TEST(ResamplerSetup, CodesAndDownRatiosFollowTheRatePair) {
+    struct Case {
+        int in, out, c1, c2;
+        float d1, d2;
+    } cases[] = {
+        {48000, 16000, 31, 0, 0, 0},         {44100, 24000, 53, 0, 0, 0},
+        {88200, 24000, 61, 53, 0, 0},        {192000, 8000, 70, 11, 0, 0},
+        {22050, 16000, 35, 0, 0, 0},         {48000, 12000, 13, 0, 0, 0},
+        {176400, 22050, 60, 40, 8.0f, 2.0f}, {48000, 22050, 41, 0, 2.17f, 0},
+        {16000, 22050, 44, 0, 0.725f, 0},    {22050, 22050, 55, 0, 1.0f, 0},
+        {88200, 48000, 61, 71, 0, 0},        {8000, 8000, 55, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.in) + " -> " + std::to_string(c.out));
+        CAudioResampler r = Make(c.in, c.out);
+        ASSERT_TRUE(r.IsInitialized());
+        EXPECT_EQ(r.GetStage1Code(), c.c1);
+        EXPECT_EQ(r.GetStage2Code(), c.c2);
+        EXPECT_FLOAT_EQ(r.GetDownRatio1(), c.d1);
+        EXPECT_FLOAT_EQ(r.GetDownRatio2(), c.d2);
+    }
+}
+
+TEST(ResamplerCounts, WholeInputBlocksGiveExactOutput) {
+    CAudioResampler r = Make(48000, 16000);
+    SinkBuffer sink;
+    std::vector<int16_t> in(4800, 1000);
+    EXPECT_EQ(r.Resample_Int(reinterpret_cast<unsigned char*>(in.data()), 9600, sink), 3200);
+    EXPECT_EQ(sink.bytes.size(), 3200u);  // 1600 samples
+    EXPECT_EQ(r.GetUnprocessedBytes(), 0u);
+
+    std::vector<int16_t> more(479, 1000);
+    EXPECT_EQ(r.Resample_Int(reinterpret_cast<unsigned char*>(more.data()), 958, sink), 0);
+    EXPECT_EQ(r.GetUnprocessedBytes(), 958u);
+    int16_t last = 1000;
+    EXPECT_EQ(r.Resample_Int(reinterpret_cast<unsigned char*>(&last), 2, sink), 320);
+    EXPECT_EQ(r.GetUnprocessedBytes(), 0u);
+
+    struct Case {
+        int in, out;
+        size_t inSamples, outSamples;
+    } cases[] = {{44100, 24000, 441, 240}, {22050, 24000, 441, 480}, {44100, 8000, 441, 80},
+                 {22050, 16000, 441, 320}, {24000, 16000, 240, 160}, {32000, 24000, 160, 120},
+                 {96000, 8000, 5760, 480}, {16000, 22050, 320, 441}, {48000, 22050, 320, 147},
+                 {11025, 11025, 960, 960}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.in) + " -> " + std::to_string(c.out));
+        CAudioResampler rr = Make(c.in, c.out);
+        ASSERT_TRUE(rr.IsInitialized());
+        EXPECT_EQ(Feed(rr, std::vector<int16_t>(c.inSamples * 10, 7)).size(), c.outSamples * 10);
+    }
+}
+
+TEST(ResamplerCounts, TwoStagesQueueTheIntermediateStream) {
+    CAudioResampler r = Make(88200, 24000);
+    SinkBuffer sink;
+    std::vector<int16_t> in(4800, 0);
+    // Stage 1 (2:1) makes 2400 samples at 44100; stage 2 converts five 441-sample blocks.
+    EXPECT_EQ(r.Resample_Int(reinterpret_cast<unsigned char*>(in.data()), 9600, sink), 2400);
+    EXPECT_EQ(r.GetBufMag1UnprocessedBytes(), 0u);
+    EXPECT_EQ(r.GetBufMag2UnprocessedBytes(), 2u * (2400 - 5 * 441));
+    EXPECT_EQ(r.GetUnprocessedBytes(), r.GetBufMag2UnprocessedBytes());
+}
+
+TEST(ResamplerCounts, SmallEngineBlockStillHoldsAWholeOutputBlock) {
+    // The 64-sample engine block of the 24000 Hz decoder: 22050 -> 24000 produces 480-sample
+    // output blocks (960 bytes), more than 10 bytes per engine sample.
+    CAudioResampler r = Make(22050, 24000, 64);
+    std::vector<int16_t> out = Feed(r, resampler_test::Sine16(5000, 22050, 30000, 4410));
+    EXPECT_EQ(out.size(), 4800u);
+}
+
+TEST(ResamplerStream, OutputDoesNotDependOnHowInputIsCut) {
+    std::mt19937 rng(7);
+    for (auto pair : {std::make_pair(44100, 16000), std::make_pair(176400, 24000),
+                      std::make_pair(22050, 16000), std::make_pair(32000, 24000)}) {
+        SCOPED_TRACE(std::to_string(pair.first) + " -> " + std::to_string(pair.second));
+        std::vector<int16_t> in = resampler_test::Sine16(3100, pair.first, 12000, 30000);
+        for (auto& s : in) s = static_cast<int16_t>(s + static_cast<int>(rng() % 2001) - 1000);
+        CAudioResampler whole = Make(pair.first, pair.second);
+        std::vector<int16_t> ref = Feed(whole, in);
+
+        CAudioResampler pieces = Make(pair.first, pair.second);
+        SinkBuffer sink;
+        size_t pos = 0;
+        while (pos < in.size()) {
+            size_t n = std::min<size_t>(1 + rng() % 700, in.size() - pos);
+            pieces.Resample_Int(reinterpret_cast<unsigned char*>(in.data() + pos),
+                                static_cast<unsigned int>(n * 2), sink);
+            pos += n;
+        }
+        EXPECT_EQ(sink.Samples16(), ref);
+    }
+}
+
+TEST(ResamplerStream, CopyIsExactAndTheRemainderWaits) {
+    CAudioResampler r = Make(11025, 11025);
+    std::vector<int16_t> in(1000);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>(i * 37 - 16000);
+    std::vector<int16_t> out = Feed(r, in, 333);
+    ASSERT_EQ(out.size(), 960u);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), in.begin()));
+    EXPECT_EQ(r.GetUnprocessedBytes(), 80u);
+}
+
+TEST(ResamplerStream, FullScaleSquareWaveNeverWraps) {
+    // Ringing of the filters overshoots full scale; results are clamped, never wrapped, so a
+    // square wave keeps exactly two sign changes per period.
+    for (auto pair : {std::make_pair(48000, 16000), std::make_pair(24000, 16000),
+                      std::make_pair(32000, 24000), std::make_pair(44100, 8000),
+                      std::make_pair(22050, 16000), std::make_pair(192000, 8000)}) {
+        SCOPED_TRACE(std::to_string(pair.first) + " -> " + std::to_string(pair.second));
+        const int period = pair.first / 50;   // 50 Hz
+        std::vector<int16_t> in(pair.first);  // one second
+        for (size_t i = 0; i < in.size(); ++i)
+            in[i] = (static_cast<int>(i) % period) < period / 2 ? 32767 : -32768;
+        CAudioResampler r = Make(pair.first, pair.second);
+        std::vector<int16_t> out = Feed(r, in);
+        ASSERT_GT(out.size(), static_cast<size_t>(pair.second / 2));
+        int changes = 0, peak = 0;
+        for (size_t i = static_cast<size_t>(pair.second / 25); i < out.size(); ++i) {
+            if ((out[i] >= 0) != (out[i - 1] >= 0)) ++changes;
+            peak = std::max(peak, static_cast<int>(out[i]));
+        }
+        const double periods = (out.size() - pair.second / 25) / (pair.second / 50.0);
+        EXPECT_NEAR(changes, 2.0 * periods, 2.0);
+        EXPECT_EQ(peak, 32767);
+    }
+}
+
+TEST(ResamplerStream, ARefusingOutputIsReported) {
+    CAudioResampler r = Make(48000, 16000);
+    SinkBuffer sink;
+    sink.refuse = true;
+    std::vector<int16_t> in(480, 0);
+    EXPECT_EQ(r.Resample_Int(reinterpret_cast<unsigned char*>(in.data()), 960, sink), -3);
+    float f[4] = {};
+    EXPECT_EQ(r.Resample_Float(f, sizeof f, sink), 0);  // 16-bit resampler
+}
+
+TEST(ResamplerFloat, FloatOutputKeepsLevelWithoutOffset) {
+    // Full-scale float samples through the IIR path: the low-pass offset stays one 16-bit step.
+    CAudioResampler r(1, 44100, 32, 1, 16000, 32, 512, 100, 0);
+    ASSERT_TRUE(r.IsInitialized());
+    std::vector<float> in(44100);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 4000.0 * i / 44100.0));
+    SinkBuffer sink;
+    int put = r.Resample_Float(in.data(), static_cast<unsigned int>(in.size() * 4), sink);
+    EXPECT_EQ(put, static_cast<int>(sink.bytes.size()));
+    std::vector<float> out = sink.SamplesFloat();
+    ASSERT_EQ(out.size(), 100u * 160u);
+    std::vector<double> tail(out.end() - 8192, out.end());
+    double mean = 0;
+    for (double v : tail) mean += v / tail.size();
+    EXPECT_NEAR(mean, 0.0, 1e-3);
+    EXPECT_NEAR(resampler_test::Spectrum::ToneAmplitude(tail, 4000.0, 16000.0), 0.5, 0.01);
+    EXPECT_EQ(r.Resample_Int(reinterpret_cast<unsigned char*>(in.data()), 8, sink), 0);
+}
+
+TEST(ResamplerLibrary, MessagesAndVersion) {
+    EXPECT_STREQ(decimate_GetVersion(), "2.4.6");
+    _DS_Control_t c;
+    for (int bad : {0, 7, 19, 20, 73, 100})
+        EXPECT_STREQ(downsample_init(&c, bad, 0, 100, 0), "Bad convert ratio") << bad;
+    EXPECT_STREQ(downsample_main(&c), "Control block not inited");
+    EXPECT_STREQ(downsample_init(nullptr, 31, 0, 100, 0), "NULL control block pointer");
+    EXPECT_STREQ(downsample_main(nullptr), "NULL control block pointer");
+
+    int16_t buf[8] = {};
+    int16_t out[480];
+    ASSERT_EQ(downsample_init(&c, 31, 0, 100, 0), nullptr);
+    c.in_ptr = buf;
+    c.out_ptr = out;
+    c.in_byte_count = -2;
+    EXPECT_STREQ(downsample_main(&c), "p->in_byte_count < 0");
+    c.in_byte_count = 3;
+    EXPECT_STREQ(downsample_main(&c), "p->in_byte_count bad mono alignment");
+    c.in_ptr = nullptr;
+    c.in_byte_count = 4;
+    EXPECT_STREQ(downsample_main(&c), "NULL data pointer");
+    ASSERT_EQ(downsample_init(&c, 31, 1, 100, 0), nullptr);
+    c.in_ptr = buf;
+    c.out_ptr = out;
+    c.in_byte_count = 6;
+    EXPECT_STREQ(downsample_main(&c), "p->in_byte_count bad stereo alignment");
+    c.in_byte_count = 8;
+    EXPECT_EQ(downsample_main(&c), nullptr);
+    EXPECT_EQ(c.out_byte_count, 0);
+
+    EXPECT_EQ(downsample_max_out_byte_count(&c, 1), 320);     // stereo 480-frame blocks
+    EXPECT_EQ(downsample_max_out_byte_count(&c, 1921), 640);  // two blocks
+    _DS_ControlF_t f;
+    ASSERT_EQ(downsample_init_FF(&f, 53, 0, 100, 0), nullptr);
+    EXPECT_EQ(downsample_max_out_byte_count_FF(&f, 441 * 4), 240 * 4);
+    ASSERT_EQ(downsample_init_IF(&f, 53, 0, 100, 0), nullptr);
+    EXPECT_EQ(downsample_max_out_byte_count_IF(&f, 441 * 2 + 1), 2 * 240 * 4);
+}
+
+TEST(ResamplerLibrary, MixingWeightsTruncateTowardZero) {
+    struct Case {
+        int stereo, lw, rw;
+        int16_t l, r;
+        int16_t expect;
+    } cases[] = {
+        {0, 100, 0, -7, 0, -7},
+        {0, 50, 0, -3, 0, -1},
+        {1, 100, 0, 3, -8, 3},
+        {1, 0, 100, 3, -8, -8},
+        {1, 50, 50, 3, -8, -2},
+        {1, 0, 0, 3, -8, 0},
+        {1, 100, 100, 30000, 30000, 32767},  // sum clamped, not wrapped
+    };
+    for (const Case& c : cases) {
+        _DS_Control_t ctl;
+        ASSERT_EQ(downsample_init(&ctl, 55, c.stereo, c.lw, c.rw), nullptr);
+        std::vector<int16_t> in;
+        for (int i = 0; i < 480; ++i) {
+            in.push_back(c.l);
+            if (c.stereo) in.push_back(c.r);
+        }
+        std::vector<int16_t> out(480);
+        ctl.in_ptr = in.data();
+        ctl.in_byte_count = static_cast<int32_t>(in.size() * 2);
+        ctl.out_ptr = out.data();
+        ASSERT_EQ(downsample_main(&ctl), nullptr);
+        EXPECT_EQ(ctl.out_byte_count, 960);
+        EXPECT_EQ(out[0], c.expect) << c.stereo << " " << c.lw << " " << c.rw;
+        EXPECT_EQ(out[479], c.expect);
+    }
+}
+
+TEST(ResamplerLibrary, FloatMembersFollowTheIntegerOnes) {
+    // The 16-bit members truncate after every stage (and the 4:3 gain of 3 scales that): a
+    // few steps apart at most.
+    for (int code : {11, 12, 34, 35, 41, 53, 54, 56}) {
+        SCOPED_TRACE(code);
+        _DS_Control_t ci;
+        _DS_ControlF_t cif, cff;
+        ASSERT_EQ(downsample_init(&ci, code, 0, 100, 0), nullptr);
+        ASSERT_EQ(downsample_init_IF(&cif, code, 0, 100, 0), nullptr);
+        ASSERT_EQ(downsample_init_FF(&cff, code, 0, 100, 0), nullptr);
+        const int inLen = ci.in_block_len * 8, outLen = ci.out_block_len * 8;
+        std::vector<int16_t> in = resampler_test::Sine16(1234.5, 44100, 20000, inLen);
+        std::vector<float> inF(inLen);
+        for (int i = 0; i < inLen; ++i) inF[i] = in[i] / 32768.0f;
+        std::vector<int16_t> outI(outLen);
+        std::vector<float> outIF(outLen), outFF(outLen);
+        ci.in_ptr = in.data();
+        ci.in_byte_count = inLen * 2;
+        ci.out_ptr = outI.data();
+        cif.in_ptr = in.data();
+        cif.in_byte_count = inLen * 2;
+        cif.out_ptr = outIF.data();
+        cff.in_ptr = inF.data();
+        cff.in_byte_count = inLen * 4;
+        cff.out_ptr = outFF.data();
+        ASSERT_EQ(downsample_main(&ci), nullptr);
+        ASSERT_EQ(downsample_main_IF(&cif), nullptr);
+        ASSERT_EQ(downsample_main_FF(&cff), nullptr);
+        EXPECT_EQ(cif.out_byte_count, outLen * 4);
+        EXPECT_EQ(cff.out_byte_count, outLen * 4);
+        for (int i = 0; i < outLen; ++i) {
+            ASSERT_NEAR(outI[i], outIF[i], 4.5) << i;
+            ASSERT_NEAR(outIF[i], outFF[i] * 32768.0f, 2.0) << i;
+        }
+    }
+}
+
+TEST(ResamplerLibrary, DecimatorsCarryTheirHistory) {
+    // Running a half-band decimator over two blocks equals running it over both at once.
+    std::vector<int16_t> a(DS_HISTORY + 960, 0), b(DS_HISTORY + 480, 0);
+    std::vector<int16_t> sig = resampler_test::Sine16(1000, 48000, 32000, 960);
+    std::copy(sig.begin(), sig.end(), a.begin() + DS_HISTORY);
+    std::vector<int16_t> whole(480), split(480);
+    decimate2_i16_i16(a.data() + DS_HISTORY, whole.data(), 480, 1);
+    std::copy(sig.begin(), sig.begin() + 480, b.begin() + DS_HISTORY);
+    decimate2_i16_i16(b.data() + DS_HISTORY, split.data(), 240, 1);
+    std::copy(sig.begin() + 480, sig.end(), b.begin() + DS_HISTORY);
+    decimate2_i16_i16(b.data() + DS_HISTORY, split.data() + 240, 240, 1);
+    EXPECT_EQ(whole, split);
+
+    std::vector<float> fa(DS_HISTORY + 960, 0.0f);
+    for (int i = 0; i < 960; ++i) fa[DS_HISTORY + i] = sig[i];
+    std::vector<float> f3(320);
+    std::vector<int16_t> i3(320);
+    std::vector<int16_t> a3(a.size(), 0);
+    std::copy(sig.begin(), sig.end(), a3.begin() + DS_HISTORY);
+    decimate3_f32_f32(fa.data() + DS_HISTORY, f3.data(), 320, 1);
+    decimate3_i16_i16(a3.data() + DS_HISTORY, i3.data(), 320, 1);
+    for (int i = 0; i < 320; ++i) ASSERT_NEAR(f3[i], i3[i], 1.0);
+}
+
+}  // namespace
