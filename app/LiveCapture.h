@@ -104,8 +104,8 @@ public:
     static void ResetCaptureRing();
 
     // Initialises semGetAudio (unshared, count 0). Returns false (errno set) on
-    // failure.
-    static bool CreateSemaphore();
+    // failure. CloseStreaming destroys it.
+    bool CreateSemaphore();
 
     // Opens the capture: OpenStreaming, then the three device contexts from
     // `config` (stream 0 from the L/R device with callback A, 1 from C/LFE with
@@ -162,11 +162,12 @@ public:
     void CloseStreaming(AudioDevice_t devices[3]);
 
     // Driver side of the ring. Waits for the next stream-A block: true when one
-    // was signalled, false after kCaptureWaitSeconds without one or another wait
-    // failure. Retries a wait interrupted by a signal. If the real-time clock
-    // cannot be read, prints the system error for "clock_gettime" and ends the
-    // process with status 1.
-    static bool WaitForBlock();
+    // was signalled, false after kCaptureWaitSeconds without one, after another
+    // wait failure, or as soon as `*stop` (when given) turns true; the wait looks
+    // at `stop` every 100 ms. Retries a wait interrupted by a signal. If the
+    // real-time clock cannot be read, prints the system error for
+    // "clock_gettime" and ends the process with status 1.
+    static bool WaitForBlock(const std::atomic<bool>* stop = nullptr);
     // Copies `bytes` (at most kCaptureSlotBytes) of slot inTail into `out`, taking
     // each stream's channels only if that stream filled the slot (else silence),
     // hands the slot back to the streams and advances inTail.
@@ -192,11 +193,15 @@ public:
                                        PaStreamCallbackFlags statusFlags, void* userData);
 
     // What each callback does, for stream `stream` (0..2): `userData` points at
-    // the stream index and channel count pair; only the channel count (1 or 2
-    // used; 0 or above 2 writes silence beyond the count) is read from it.
-    static void WriteCaptureBlock(unsigned stream, const void* input, unsigned long frameCount,
+    // the stream index and channel count pair; only the channel count c is read
+    // from it. `input` holds frames of c interleaved 16-bit samples; the first
+    // two of each frame become the stream's two channels (a missing second one,
+    // c < 2, is silence). Returns true when the block was written, false when
+    // it was dropped because the stream's next slot is still unread.
+    static bool WriteCaptureBlock(unsigned stream, const void* input, unsigned long frameCount,
                                   const void* userData);
 
 private:
     bool paInitialised_ = false;
+    bool semaphoreCreated_ = false;
 };

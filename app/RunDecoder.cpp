@@ -1,9 +1,14 @@
-#include <cstdio>
+#include <memory>
 
+#include "app/DecodeAudio.h"
 #include "app/HostInterface.h"
+#include "app/WatermarkAudioConsumerCallbackFactoryImplementation.h"
+#include "app/WatermarkAudioConsumerFactoryImplementation.h"
 
-// Stand-in until the decode driver joins the library: the host gets a clear
-// message instead of a silent return.
-void runDecoder(int /*argc*/, char** /*argv*/, CTavikReportCallback* /*report*/) {
-    std::fputs("Decode driver is not available in this build.\n", stderr);
+// Builds the two factories and the decode driver and runs it on this thread.
+void runDecoder(int argc, char** argv, CTavikReportCallback* report) {
+    auto consumers = std::make_shared<WatermarkAudioConsumerFactoryImplementation>();
+    auto callbacks = std::make_shared<WatermarkAudioConsumerCallbackFactoryImplementation>();
+    DecodeAudio driver(false, consumers, callbacks, report);
+    driver.execute(argc, argv);
 }
