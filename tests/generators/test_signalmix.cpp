@@ -1,0 +1,63 @@
+// Host signals and mixing at a watermark-to-host ratio.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "generators/SignalMix.h"
+
+using namespace Kelvane::Generators;
+
+namespace {
+
+// Energy of the first difference relative to the signal's energy: 2 for white
+// noise, small for noise whose power sits at low frequencies.
+double DiffRatio(const std::vector<float>& x) {
+    double e = 0, d = 0;
+    for (size_t i = 1; i < x.size(); ++i) {
+        e += double(x[i]) * x[i];
+        d += double(x[i] - x[i - 1]) * (x[i] - x[i - 1]);
+    }
+    return d / e;
+}
+
+TEST(SignalMix, HostSignals) {
+    const auto s = SignalMix::MakeHost(HostKind::Silence, 1000, 0.1);
+    EXPECT_EQ(SignalMix::Rms(s), 0.0);
+    const auto w = SignalMix::MakeHost(HostKind::WhiteNoise, 48000, 0.1, 5);
+    const auto p = SignalMix::MakeHost(HostKind::PinkNoise, 48000, 0.1, 5);
+    EXPECT_NEAR(SignalMix::Rms(w), 0.1, 1e-5);
+    EXPECT_NEAR(SignalMix::Rms(p), 0.1, 1e-5);
+    EXPECT_NEAR(DiffRatio(w), 2.0, 0.05);
+    EXPECT_LT(DiffRatio(p), 0.5);
+    // deterministic per seed, different across seeds
+    EXPECT_EQ(SignalMix::MakeHost(HostKind::PinkNoise, 48000, 0.1, 5), p);
+    EXPECT_NE(SignalMix::MakeHost(HostKind::WhiteNoise, 100, 0.1, 6),
+              std::vector<float>(w.begin(), w.begin() + 100));
+}
+
+TEST(SignalMix, MixesAtTheRequestedRatio) {
+    std::vector<float> wm(48000);
+    for (size_t i = 0; i < wm.size(); ++i) wm[i] = float(0.3 * std::sin(0.05 * double(i)));
+    const auto host = SignalMix::MakeHost(HostKind::PinkNoise, 48000, 0.1, 9);
+    for (double ratio : {-30.0, -20.0, 0.0, 6.0}) {
+        const auto mix = SignalMix::Mix(wm, host, ratio);
+        std::vector<float> scaledWm(mix.size());
+        for (size_t i = 0; i < mix.size(); ++i) scaledWm[i] = mix[i] - host[i];
+        EXPECT_NEAR(SignalMix::RatioDb(scaledWm, host), ratio, 1e-3);
+    }
+    // A silent host leaves the watermark as it is; lengths follow the longer.
+    const auto silent = SignalMix::Mix(wm, std::vector<float>(100, 0.0f), -20.0);
+    EXPECT_EQ(silent, wm);
+    EXPECT_EQ(SignalMix::Mix(std::vector<float>(10, 0.5f), host, 0.0).size(), host.size());
+}
+
+TEST(SignalMix, Int16ConversionRoundsAndClips) {
+    const auto v = SignalMix::ToInt16({0.0f, 0.5f, -0.5f, 1.0f, -1.0f, 2.0f, -3.0f, NAN,
+                                       1.0f / 65536.0f * 3.0f});
+    const std::vector<int16_t> want = {0, 16384, -16384, 32767, -32768, 32767, -32768, -32768, 2};
+    EXPECT_EQ(v, want);
+    EXPECT_EQ(SignalMix::Interleave({{1, 2, 3}, {4, 5}}), (std::vector<int16_t>{1, 4, 2, 5, 3, 0}));
+}
+
+}  // namespace
