@@ -71,7 +71,8 @@ void Usage(FILE* to) {
         "  --device-lr D, --device-clfe D, --device-lsrs D\n"
         "                            one pair's device, as above\n"
         "  --reconfigure SECONDS:A,B,C\n"
-        "                            after SECONDS send a configuration with these devices\n"
+        "                            SECONDS after the first configuration, send one with\n"
+        "                            these devices\n"
         "  --duration SECONDS        stop after SECONDS (default: until interrupted)\n"
         "  --library PATH            the library to load (default: libtavik3.so from the\n"
         "                            loader's search path, else the build tree's)\n"
@@ -357,6 +358,7 @@ int main(int argc, char** argv) {
     bool configured = false;
 
     const double start = Now();
+    double configuredAt = 0;
     double lastLevels = start;
     bool reconfigured = false;
     int average[kChannels] = {};
@@ -369,6 +371,7 @@ int main(int argc, char** argv) {
             if (!configured && std::strstr(text, "Begin DecodeAudio") != nullptr) {
                 setConfiguration(&configuration[0]);
                 configured = true;
+                configuredAt = Now();
             }
         }
         for (unsigned c = 0; c < kChannels; ++c) {
@@ -399,7 +402,7 @@ int main(int argc, char** argv) {
             lastLevels = now;
         }
         if (configured && !reconfigured && options.reconfigureAt >= 0 &&
-            now - start >= options.reconfigureAt) {
+            now - configuredAt >= options.reconfigureAt) {
             configuration = ConfigurationText(options, options.reconfigureDevices);
             setConfiguration(&configuration[0]);
             reconfigured = true;
