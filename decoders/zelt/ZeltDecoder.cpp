@@ -226,8 +226,8 @@ void SearchCommFlags(ZeltDecoderState* state, uint32_t phase) {
             int16_t sum = 0;
             uint8_t syms[4];
             for (int i = 0; i < 4; ++i) {
-                const ZeltCandidateEntry& e =
-                    (p.m[i].layer == 3 ? top3 : top4)[(j + p.m[i].offset) % ZELT_COMM_SLOTS];
+                const ZeltCandidateEntry* layerTop = p.m[i].layer == 3 ? top3 : top4;
+                const ZeltCandidateEntry& e = layerTop[(j + p.m[i].offset) % ZELT_COMM_SLOTS];
                 syms[i] = kNone;
                 if (e.best == p.m[i].symbol) {
                     ++count;
@@ -507,7 +507,8 @@ int RS_Process(ZeltDecoderState* state, int q, int erasure, int maxCorr,
         const uint32_t symbol = r.codeword[pos];
         if (symbol > 15) return -1;
         const int slot = (alignment + kCommPos[pos].offset) % ZELT_COMM_SLOTS;
-        const int16_t score = (kCommPos[pos].layer == 3 ? filt3 : filt4)[slot][symbol];
+        const int16_t(*filt)[18] = kCommPos[pos].layer == 3 ? filt3 : filt4;
+        const int16_t score = filt[slot][symbol];
         if (score < 1) return -1;
         out->symbols[pos] = static_cast<uint8_t>(symbol);
         out->margins[pos] = static_cast<int16_t>(score - candidate[pos].secondScore);
