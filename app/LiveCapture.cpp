@@ -42,9 +42,12 @@ LiveCapture::~LiveCapture() {
 
 void LiveCapture::ResetCaptureRing() {
     std::memset(streamingInBuffer, 0, sizeof streamingInBuffer);
-    for (auto& slot : captureSlotFilled) {
-        for (auto& flag : slot) {
-            flag.store(0, std::memory_order_relaxed);
+    // The slots from kCaptureFirstTail on start out as silent blocks waiting for
+    // the driver: the streams fill slots 0.. while the driver takes those, so
+    // the driver stays four blocks behind and no stream can overtake it.
+    for (unsigned s = 0; s < kCaptureSlots; ++s) {
+        for (auto& flag : captureSlotFilled[s]) {
+            flag.store(s >= kCaptureFirstTail ? 1 : 0, std::memory_order_relaxed);
         }
     }
     for (int k = 0; k < 3; ++k) {

@@ -14,7 +14,8 @@
 // of the ring is ever written and read at the same time, whatever the timing
 // of the three devices. A stream whose next slot is still unread drops its
 // block and counts it; the driver reports the count. Channels of a stream that
-// has not filled the slot read as silence.
+// has not filled the slot read as silence. Blocks are taken in the order they
+// were written.
 #pragma once
 
 #include <portaudio.h>
@@ -99,8 +100,11 @@ public:
     // Closes whatever CloseStreaming has not closed.
     ~LiveCapture();
 
-    // Clears the ring: every slot silent and unfilled, heads 0, inTail
-    // kCaptureFirstTail, counters 0. Only while no stream runs.
+    // Clears the ring: every slot silent, heads 0, inTail kCaptureFirstTail,
+    // counters 0. Slots kCaptureFirstTail..7 count as filled (with silence) for
+    // every stream, so the driver's first four blocks are silent and a stream
+    // can be at most four blocks ahead of the driver before it drops blocks.
+    // Only while no stream runs.
     static void ResetCaptureRing();
 
     // Initialises semGetAudio (unshared, count 0). Returns false (errno set) on
