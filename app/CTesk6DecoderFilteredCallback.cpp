@@ -1,15 +1,15 @@
 #include "app/CTesk6DecoderFilteredCallback.h"
 
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-
-#include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "app/CTavikReportCallback.h"
 #include "app/HostInterface.h"
@@ -96,8 +96,7 @@ void CTesk6DecoderFilteredCallback::ResultCallback(std::string json) {
             auto t = doc.FindMember("TESK6");
             if (t != doc.MemberEnd() && t->value.IsObject()) {
                 auto r = t->value.FindMember("redundantCommStd");
-                if (r != t->value.MemberEnd() && r->value.IsNumber() &&
-                    r->value.GetDouble() == 1.0)
+                if (r != t->value.MemberEnd() && r->value.IsNumber() && r->value.GetDouble() == 1.0)
                     return;
             }
         }
@@ -133,8 +132,7 @@ bool CTesk6DecoderFilteredCallback::ExtractRecord(const std::string& json,
     const rapidjson::Value& o = top->value;
 
     auto layer = o.FindMember("layer");
-    if (layer != o.MemberEnd() && layer->value.IsString() &&
-        layer->value.GetStringLength() < 32) {
+    if (layer != o.MemberEnd() && layer->value.IsString() && layer->value.GetStringLength() < 32) {
         const std::string ln = layer->value.GetString();
         if (ln == "COMM_STD") r.layer = 1;
         if (ln == "COMM_RS") r.layer = 2;

@@ -27,9 +27,9 @@ class CTavikReportCallback;
 
 // One decoded detection, as read back from a detection text.
 struct Watermark_Detection_Record_t {
-    int32_t layer;          // 0 PROG, 1 COMM_STD, 2 COMM_RS
-    int32_t firstSymAge;    // ms
-    int32_t lastSymAge;     // ms
+    int32_t layer;        // 0 PROG, 1 COMM_STD, 2 COMM_RS
+    int32_t firstSymAge;  // ms
+    int32_t lastSymAge;   // ms
     uint16_t quality;
     int16_t strength;
     uint16_t depth;

@@ -108,8 +108,10 @@ std::vector<float> Tesk6Generator::Synthesize(double seconds) const {
                 for (size_t i = a; i < b; ++i) {
                     const double n = double(i - a);
                     double gain = amplitude_;
-                    if (n < ramp) gain *= 0.5 - 0.5 * std::cos(M_PI * n / ramp);
-                    else if (len - n < ramp) gain *= 0.5 - 0.5 * std::cos(M_PI * (len - n) / ramp);
+                    if (n < ramp)
+                        gain *= 0.5 - 0.5 * std::cos(M_PI * n / ramp);
+                    else if (len - n < ramp)
+                        gain *= 0.5 - 0.5 * std::cos(M_PI * (len - n) / ramp);
                     out[i] += float(gain * std::sin(w * double(i) + phi));
                 }
             }

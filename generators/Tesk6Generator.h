@@ -43,14 +43,14 @@ struct Tesk6Emission {
     double startSeconds;  // audio time of the marker symbol's start
     double endSeconds;    // audio time of the end of the last symbol
     Tesk6Message message;
-    uint32_t timestamp;   // time code carried by this repetition (standard messages)
-    uint8_t symbols[8];   // marker first
+    uint32_t timestamp;  // time code carried by this repetition (standard messages)
+    uint8_t symbols[8];  // marker first
 };
 
 class Tesk6Generator {
 public:
     static constexpr int kDecoderRate = 16000;
-    static constexpr int kFrameSamples = 512;        // at 16 kHz
+    static constexpr int kFrameSamples = 512;  // at 16 kHz
     static constexpr int kFramesPerSymbol = 6;
     static constexpr int kProgramPeriodFrames = 150;
     static constexpr int kCommercialPeriodFrames = 50;

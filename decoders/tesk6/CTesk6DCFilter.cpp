@@ -1,12 +1,12 @@
 #include "decoders/tesk6/CTesk6DCFilter.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "dsp/CUCCValidator.h"
 #include "dsp/CircData.h"
@@ -154,12 +154,13 @@ int CTesk6DCFilter::ValidateDetection(const _WATERMARK_Detection_t& a,
                                       const _WATERMARK_Detection_t& b, int allowNegative,
                                       uint32_t maxGap) {
     if (CircData_Abs_Difference(a.phase, b.phase, 50) > 2) return 0;
-    const int32_t gap = CircData_Signed_Difference(int32_t(a.start), int32_t(b.end), kTimeModulusMs);
+    const int32_t gap =
+        CircData_Signed_Difference(int32_t(a.start), int32_t(b.end), kTimeModulusMs);
     if ((!allowNegative && gap < 0) || (gap > 0 && uint32_t(gap) > maxGap)) return 0;
-    const int same = (a.sid == b.sid && a.dist == b.dist && a.dst == b.dst &&
-                      a.transmission == b.transmission)
-                         ? 1
-                         : 0;
+    const int same =
+        (a.sid == b.sid && a.dist == b.dist && a.dst == b.dst && a.transmission == b.transmission)
+            ? 1
+            : 0;
     const int32_t dts =
         CircData_Signed_Difference(int32_t(a.timestamp), int32_t(b.timestamp), kTimestampModulus) -
         (CircData_Signed_Difference(int32_t(a.end), int32_t(b.end), kTimeModulusMs) + 500) / 1000;

@@ -1,13 +1,13 @@
 #include "decoders/tesk6/CTesk6Decoder.h"
 
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
-
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "audiocore/CAudioConsumerManager.h"
 #include "audiocore/CAudioResampler.h"
@@ -152,13 +152,14 @@ int CTesk6Decoder::ProcessBuffer(void* data, void* controlBlock) {
         return -1;
     }
     if (controlBlock == nullptr) {
-        NotifyRegisteredLogCallbacks(-1, "ProcessBuffer, TESK 6 Engine: NULL pointer to control block");
+        NotifyRegisteredLogCallbacks(-1,
+                                     "ProcessBuffer, TESK 6 Engine: NULL pointer to control block");
         return -1;
     }
     CTesk6Engine* engine = static_cast<CTesk6Engine*>(controlBlock);
     if (engine->ProcessAudioBuffer(static_cast<signed char*>(data), kBlockBytes) != 0) {
-        NotifyRegisteredLogCallbacks(-2,
-                                     "ProcessBuffer, TESK 6 Engine: Error processing audio buffer.");
+        NotifyRegisteredLogCallbacks(
+            -2, "ProcessBuffer, TESK 6 Engine: Error processing audio buffer.");
         if (m_table) m_table->Reset();
         return -2;
     }
@@ -170,7 +171,8 @@ int CTesk6Decoder::ProcessBuffer(void* data, void* controlBlock) {
         // Texts are built first: a callback may not see a half-reported table.
         std::vector<std::string> texts;
         texts.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) texts.push_back(RecordToJson(m_table->Record(i), frame));
+        for (uint32_t i = 0; i < count; ++i)
+            texts.push_back(RecordToJson(m_table->Record(i), frame));
         m_table->Reset();
         for (auto& t : texts) NotifyRegisteredCallbacks(t);
     } else {

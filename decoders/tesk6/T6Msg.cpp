@@ -158,8 +158,7 @@ void StandardAccumulation(_T6M_Block_t* b, int32_t frame) {
         }
 
         bool valid = tr[0].bestSym == T6_MARKER_SYMBOL;
-        for (int j = 1; j < T6M_MSG_SYMBOLS && valid; ++j)
-            valid = tr[j].bestSym < T6_MARKER_SYMBOL;
+        for (int j = 1; j < T6M_MSG_SYMBOLS && valid; ++j) valid = tr[j].bestSym < T6_MARKER_SYMBOL;
         uint16_t quality = 0;
         int16_t strength = 0;
         uint8_t sym[T6M_MSG_SYMBOLS];
@@ -195,8 +194,7 @@ void ReedSolomonAccumulation(_T6M_Block_t* b, int32_t frame, const RsCodeParams*
         }
 
         bool valid = tr[0].bestSym == T6_MARKER_SYMBOL;
-        for (int j = 1; j < T6M_MSG_SYMBOLS && valid; ++j)
-            valid = tr[j].bestSym < T6_MARKER_SYMBOL;
+        for (int j = 1; j < T6M_MSG_SYMBOLS && valid; ++j) valid = tr[j].bestSym < T6_MARKER_SYMBOL;
         if (!valid) continue;
         uint8_t sym[T6M_MSG_SYMBOLS];
         uint16_t margin[T6M_MSG_SYMBOLS];

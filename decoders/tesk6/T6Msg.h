@@ -41,13 +41,13 @@ extern const uint8_t T6M_INC_COMM[5];
 
 // One detection, valid only during the callback.
 typedef struct _T6M_Detection_t {
-    uint32_t layer;        // T6M_LAYER_*
-    int32_t firstSymAge;   // ms from the first symbol of the oldest repetition
-    int32_t lastSymAge;    // ms from the last symbol of the newest repetition
-    uint16_t quality;      // strong positions (0..8) or the Reed-Solomon quality value
-    int16_t strength;      // sum of the eight position margins
-    uint8_t depth;         // k: k + 1 repetitions accumulated
-    uint16_t phase;        // slot frame modulo the repetition spacing in frames
+    uint32_t layer;                    // T6M_LAYER_*
+    int32_t firstSymAge;               // ms from the first symbol of the oldest repetition
+    int32_t lastSymAge;                // ms from the last symbol of the newest repetition
+    uint16_t quality;                  // strong positions (0..8) or the Reed-Solomon quality value
+    int16_t strength;                  // sum of the eight position margins
+    uint8_t depth;                     // k: k + 1 repetitions accumulated
+    uint16_t phase;                    // slot frame modulo the repetition spacing in frames
     uint8_t symbols[T6M_MSG_SYMBOLS];  // position 0 (the marker) first
     uint16_t sid;
     uint32_t timestamp;     // 29-bit time code; 0xFFFFFFFF for Reed-Solomon messages
@@ -67,7 +67,7 @@ typedef struct _T6M_Position_t {
 } _T6M_Position_t;
 
 typedef struct _T6M_Slot_t {
-    uint32_t frame;    // frame counter when filled, T6M_EMPTY_FRAME when empty
+    uint32_t frame;  // frame counter when filled, T6M_EMPTY_FRAME when empty
     uint16_t quality;
     int16_t strength;
     uint8_t depth;
@@ -75,14 +75,14 @@ typedef struct _T6M_Slot_t {
 } _T6M_Slot_t;
 
 typedef struct _T6M_Block_t {
-    uint32_t layer;                 // T6M_LAYER_*
-    _T6_Candidate_t* history;       // the candidate history this block reads
+    uint32_t layer;            // T6M_LAYER_*
+    _T6_Candidate_t* history;  // the candidate history this block reads
     uint16_t writeIndex;
-    uint16_t historyLength;         // 500 or 200
+    uint16_t historyLength;  // 500 or 200
     _T6M_Slot_t slot[T6M_DEPTHS];
-    uint16_t repSpacing;            // R, in units of 50 frames
-    uint16_t minQuality;            // M
-    uint16_t qualityDivisor;        // D; a slot counts if quality / D >= M
+    uint16_t repSpacing;      // R, in units of 50 frames
+    uint16_t minQuality;      // M
+    uint16_t qualityDivisor;  // D; a slot counts if quality / D >= M
 } _T6M_Block_t;
 
 typedef struct _T6M_State_t {

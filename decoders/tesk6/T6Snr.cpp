@@ -54,10 +54,6 @@ void T6_BinSnr(const float* power, uint8_t* binSnr) {
     }
 }
 
-void T6_SymSnr_Prog(const uint8_t* binSnr, uint8_t* symSnr) {
-    SymSnr(binSnr, symSnr, kProgMap.v);
-}
+void T6_SymSnr_Prog(const uint8_t* binSnr, uint8_t* symSnr) { SymSnr(binSnr, symSnr, kProgMap.v); }
 
-void T6_SymSnr_Comm(const uint8_t* binSnr, uint8_t* symSnr) {
-    SymSnr(binSnr, symSnr, kCommMap.v);
-}
+void T6_SymSnr_Comm(const uint8_t* binSnr, uint8_t* symSnr) { SymSnr(binSnr, symSnr, kCommMap.v); }

@@ -25,7 +25,7 @@
 // Placement rule of the tones (shared with the signal generator).
 // Offsets of the 16 tone positions inside a tone group: four clusters of four
 // adjacent bins (offsets 4, 9..17 and 22 are never tones).
-static constexpr uint16_t T6_POSITION_OFFSET[16] = {0, 1,  2,  3,  5,  6,  7,  8,
+static constexpr uint16_t T6_POSITION_OFFSET[16] = {0,  1,  2,  3,  5,  6,  7,  8,
                                                     18, 19, 20, 21, 23, 24, 25, 26};
 // Position masks per symbol block b = (s - 1) / 16 (rows) and tone group.
 static constexpr uint8_t T6_POSITION_MASK[8][6] = {
@@ -52,8 +52,8 @@ constexpr uint16_t T6_ToneOffset(int layer, int symbol, int group) {
     return uint16_t(base + 72 * group + T6_POSITION_OFFSET[position]);
 }
 
-// Tone maps (computed at compile time from the placement rule): offset into the bin SNR vector (bin = 576 + offset) of the tone of
-// symbol s in tone group g. Built from the layer's placement rule.
+// Tone maps (computed at compile time from the placement rule): offset into the bin SNR vector (bin
+// = 576 + offset) of the tone of symbol s in tone group g. Built from the layer's placement rule.
 extern const uint16_t (&T6_TONE_MAP_PROG)[T6_SYMBOL_COUNT][T6_TONE_GROUPS];
 extern const uint16_t (&T6_TONE_MAP_COMM)[T6_SYMBOL_COUNT][T6_TONE_GROUPS];
 

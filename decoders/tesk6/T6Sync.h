@@ -28,7 +28,7 @@ typedef struct _T6_Candidate_t {
 // Scoring state of one layer.
 typedef struct _T6S_Layer_t {
     uint8_t history[T6S_HISTORY_FRAMES][T6_SYMBOL_COUNT];  // ring of raw symbol scores
-    uint32_t writeIndex;  // slot of the oldest frame, overwritten next (0..48)
+    uint32_t writeIndex;          // slot of the oldest frame, overwritten next (0..48)
     int16_t s1[T6_SYMBOL_COUNT];  // sum of the 49 stored frames per symbol
     int16_t s2[T6_SYMBOL_COUNT];  // background-corrected score of the previous frame
     int16_t s3[T6_SYMBOL_COUNT];  // ... and of the frame before it

@@ -53,8 +53,8 @@ TEST(SignalMix, MixesAtTheRequestedRatio) {
 }
 
 TEST(SignalMix, Int16ConversionRoundsAndClips) {
-    const auto v = SignalMix::ToInt16({0.0f, 0.5f, -0.5f, 1.0f, -1.0f, 2.0f, -3.0f, NAN,
-                                       1.0f / 65536.0f * 3.0f});
+    const auto v = SignalMix::ToInt16(
+        {0.0f, 0.5f, -0.5f, 1.0f, -1.0f, 2.0f, -3.0f, NAN, 1.0f / 65536.0f * 3.0f});
     const std::vector<int16_t> want = {0, 16384, -16384, 32767, -32768, 32767, -32768, -32768, 2};
     EXPECT_EQ(v, want);
     EXPECT_EQ(SignalMix::Interleave({{1, 2, 3}, {4, 5}}), (std::vector<int16_t>{1, 4, 2, 5, 3, 0}));

@@ -4,13 +4,13 @@
 // after every block the host rings are drained with the host's polling call.
 #pragma once
 
+#include <rapidjson/document.h>
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <rapidjson/document.h>
 
 #include "app/CTavikReportImplementation.h"
 #include "app/HostInterface.h"
@@ -83,14 +83,16 @@ public:
         ac.bitsPerSample = 16;
         ac.packingMode = Kelvane::AudioCore::PACKING_MODE_NOT_USED;
         const std::string doc = "{\"Parameters\":[{\"" + decoder + "\":{}}]}";
-        meter_.reset(new CMeter(&config_, nullptr, &ac, doc,
-                                std::make_shared<WatermarkAudioConsumerFactoryImplementation>(),
-                                std::make_shared<WatermarkAudioConsumerCallbackFactoryImplementation>()));
+        meter_.reset(
+            new CMeter(&config_, nullptr, &ac, doc,
+                       std::make_shared<WatermarkAudioConsumerFactoryImplementation>(),
+                       std::make_shared<WatermarkAudioConsumerCallbackFactoryImplementation>()));
     }
 
     // Feeds per-channel mono signals (equal lengths) in 10 ms blocks, then
     // flushes when `flush` is set. Returns every host text taken.
-    std::vector<HostCode> Feed(const std::vector<std::vector<int16_t>>& signals, bool flush = false) {
+    std::vector<HostCode> Feed(const std::vector<std::vector<int16_t>>& signals,
+                               bool flush = false) {
         std::vector<HostCode> out;
         const size_t block = size_t(rate_ / 100);
         const size_t n = signals.empty() ? 0 : signals[0].size();

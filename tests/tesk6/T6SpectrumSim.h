@@ -40,11 +40,12 @@ public:
                     int s = frame_ - back >= 0 ? symbolAt(layer, frame_ - back) : -1;
                     if (s >= 0) ++count[s];
                 }
-                const uint16_t (*map)[6] = layer == 0 ? T6_TONE_MAP_PROG : T6_TONE_MAP_COMM;
+                const uint16_t(*map)[6] = layer == 0 ? T6_TONE_MAP_PROG : T6_TONE_MAP_COMM;
                 for (int s = 0; s < T6_SYMBOL_COUNT; ++s) {
                     if (count[s] == 0) continue;
                     const float f = float(count[s]) / 6.0f;
-                    for (int g = 0; g < 6; ++g) p[T6_BIN_SNR_FIRST_BIN + map[s][g]] += tone_ * f * f;
+                    for (int g = 0; g < 6; ++g)
+                        p[T6_BIN_SNR_FIRST_BIN + map[s][g]] += tone_ * f * f;
                 }
             }
             T6M_Decode(p.data(), &state_);

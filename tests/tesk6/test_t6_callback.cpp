@@ -1,13 +1,12 @@
 // Filtered TESK 6 callback: switches, raw display, confirmation, time-code
 // correction, duplicates, channel numbering.
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <rapidjson/document.h>
 
 #include "app/CTavikReportCallback.h"
 #include "app/CTesk6DecoderFilteredCallback.h"
@@ -40,8 +39,8 @@ struct Det {
 std::string Json(const Det& d) {
     char buf[64];
     snprintf(buf, sizeof(buf), "%.3f", d.elapsed);
-    std::string s = std::string("{\"TESK6\":{\"elapsedTime\":") + buf + ",\"layer\":\"" + d.layer +
-                    "\",";
+    std::string s =
+        std::string("{\"TESK6\":{\"elapsedTime\":") + buf + ",\"layer\":\"" + d.layer + "\",";
     if (d.layer == "COMM_RS")
         s += "\"commId\":\"" + d.commId + "\",";
     else

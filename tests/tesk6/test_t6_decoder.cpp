@@ -61,9 +61,10 @@ TEST(T6Decoder, JsonMembersInOrder) {
               "{\"TESK6\":{\"elapsedTime\":30.4,\"layer\":\"PROG\",\"sid\":4242,"
               "\"firstSymAge\":3200,\"lastSymAge\":1600,\"quality\":8,\"strength\":321,"
               "\"depth\":1,\"phase\":17,\"timestamp\":100,\"dst\":1,\"systemTime\":" +
-                  std::to_string(Tesk6ToPosix(100, 1)) + ","
-              "\"dist\":\"FD2\",\"transmission\":1,\"sampleBlockIndex\":950,"
-              "\"redundantCommStd\":0}}");
+                  std::to_string(Tesk6ToPosix(100, 1)) +
+                  ","
+                  "\"dist\":\"FD2\",\"transmission\":1,\"sampleBlockIndex\":950,"
+                  "\"redundantCommStd\":0}}");
     r.detection = Detection(T6M_LAYER_COMM_RS);
     r.detection.commId = 255;
     r.detection.timestamp = 0xFFFFFFFF;

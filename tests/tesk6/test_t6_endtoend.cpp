@@ -3,8 +3,8 @@
 // the application's factories and the filtered TESK 6 callback.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <set>
 
@@ -210,8 +210,8 @@ TEST_F(Tesk6EndToEnd, TwoChannelsKeepTheirCodesApart) {
     rs.commId = 0x123456789ull;
     g1.Add(rs);
     t6test::MeterHarness h(2);
-    const auto codes =
-        h.Feed({MakeAudio(g0, kSeconds, kRatioDb, 21), MakeAudio(g1, kSeconds, kRatioDb, 22)}, true);
+    const auto codes = h.Feed(
+        {MakeAudio(g0, kSeconds, kRatioDb, 21), MakeAudio(g1, kSeconds, kRatioDb, 22)}, true);
     int per[2] = {0, 0};
     bool rsSeen = false;
     for (const auto& hc : codes) {

@@ -1,11 +1,10 @@
 // TESK 6 detection filter: confirmation in pairs, Reed-Solomon pass-through,
 // parsing failures.
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 
 #include <string>
 #include <vector>
-
-#include <rapidjson/document.h>
 
 #include "decoders/tesk6/CTesk6DCFilter.h"
 
@@ -38,7 +37,8 @@ std::string Json(const Det& d) {
          ",\"timestamp\":" + std::to_string(d.timestamp) +
          ",\"dst\":0,\"systemTime\":0,\"dist\":\"" + d.dist +
          "\",\"transmission\":" + std::to_string(d.transmission) +
-         ",\"sampleBlockIndex\":" + std::to_string(d.sampleBlockIndex) + ",\"redundantCommStd\":0}}";
+         ",\"sampleBlockIndex\":" + std::to_string(d.sampleBlockIndex) +
+         ",\"redundantCommStd\":0}}";
     return s;
 }
 

@@ -92,9 +92,10 @@ TEST(Tesk6Level, DISABLED_DetectionAgainstLevel) {
             if (r.confirmed > 0) lowestAny = ratio;
             if (r.confirmed == 0) break;
         }
-        printf("%-8s lowest ratio with every repetition confirmed: %.0f dB; with any: %.0f dB; "
-               "first report at -20 dB after %.2f s of audio\n",
-               names[k], lowestAll, lowestAny, first20);
+        printf(
+            "%-8s lowest ratio with every repetition confirmed: %.0f dB; with any: %.0f dB; "
+            "first report at -20 dB after %.2f s of audio\n",
+            names[k], lowestAll, lowestAny, first20);
     }
 }
 

@@ -58,7 +58,8 @@ private:
 };
 
 // Feeds `kMinutes` of audio made chunk by chunk and returns the host texts.
-std::vector<t6test::HostCode> RunMinutes(const std::function<std::vector<float>(size_t, int)>& chunk) {
+std::vector<t6test::HostCode> RunMinutes(
+    const std::function<std::vector<float>(size_t, int)>& chunk) {
     ReportTw = true;
     bTwRawOutput = false;
     t6test::MeterHarness h(1);
