@@ -1,14 +1,14 @@
 #include "app/CHybridDecoderFilteredCallback.h"
 
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-
-#include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "app/CTavikReportCallback.h"
 #include "app/HostInterface.h"
@@ -68,7 +68,8 @@ void CHybridDecoderFilteredCallback::init(void* config, int major, int minor, in
     m_showDateTime = cfg->displayDateTimeString;
     m_reportMode = cfg->reportMode;
     m_outputToConsole = cfg->outputToConsole;
-    if (m_outputToConsole) printf("Kelvane Hybrid Decoder, version %d.%d.%d\n\n", major, minor, patch);
+    if (m_outputToConsole)
+        printf("Kelvane Hybrid Decoder, version %d.%d.%d\n\n", major, minor, patch);
     m_filter.initDCFilter();
     const int fromName = CTesk6DecoderFilteredCallback::ChannelFromName(name);
     m_channel = fromName >= 0 ? fromName : m_nHybridChannelSelection;
@@ -147,8 +148,7 @@ bool CHybridDecoderFilteredCallback::ExtractRecord(const std::string& json,
     const rapidjson::Value& o = top->value;
 
     auto layer = o.FindMember("layer");
-    if (layer != o.MemberEnd() && layer->value.IsString() &&
-        layer->value.GetStringLength() < 32) {
+    if (layer != o.MemberEnd() && layer->value.IsString() && layer->value.GetStringLength() < 32) {
         const std::string ln = layer->value.GetString();
         if (ln == "COMM_STD") r.layer = 1;
         if (ln == "COMM_RS") r.layer = 2;

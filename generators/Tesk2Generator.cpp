@@ -71,8 +71,8 @@ void Tesk2Generator::Symbols(const Tesk2Message& m, uint32_t timestamp, uint8_t 
 
 std::vector<Tesk2Emission> Tesk2Generator::Schedule(double seconds) const {
     std::vector<Tesk2Emission> out;
-    const double msgSeconds = ((kSymbols - 1) * kSymbolFrames * kFrameSamples +
-                               kChips * kChipSamples) / 24000.0;
+    const double msgSeconds =
+        ((kSymbols - 1) * kSymbolFrames * kFrameSamples + kChips * kChipSamples) / 24000.0;
     for (int layer = 0; layer < 2; ++layer) {
         const int period = layer == 0 ? kProgramPeriodFrames : kCommercialPeriodFrames;
         uint64_t frame = startFrame_[layer];
@@ -110,13 +110,13 @@ std::vector<float> Tesk2Generator::Synthesize(double seconds) const {
             for (int j = 0; j < kChips; ++j) {
                 const double t0 = em.startSeconds + s * symbolSeconds + j * kChipSeconds;
                 const size_t a = size_t(std::llround(t0 * rate_));
-                const size_t b =
-                    std::min(total, size_t(std::llround((t0 + kChipSeconds) * rate_)));
+                const size_t b = std::min(total, size_t(std::llround((t0 + kChipSeconds) * rate_)));
                 const double w =
                     2.0 * M_PI * ChipFrequency(em.layer, em.symbols[s], j, patterns_) / rate_;
                 // The phase follows absolute time, so a tone repeated in
                 // consecutive chips continues without a jump.
-                for (size_t i = a; i < b; ++i) out[i] += float(amplitude_ * std::sin(w * double(i)));
+                for (size_t i = a; i < b; ++i)
+                    out[i] += float(amplitude_ * std::sin(w * double(i)));
             }
         }
     }

@@ -1,12 +1,12 @@
 #include "decoders/tesk2/CTesk2DCFilter.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "dsp/CUCCValidator.h"
 #include "dsp/CircData.h"
@@ -130,7 +130,8 @@ bool CTesk2DCFilter::ConvertJsonStrToDetectionStruct(std::string json) {
     if (dist == o.MemberEnd() || !dist->value.IsString()) return false;
     char distText[16];
     snprintf(distText, sizeof(distText), "%s", dist->value.GetString());
-    d.dist = !strcmp(distText, "COMM_STD") ? 0 : !strcmp(distText, "PC") ? 1
+    d.dist = !strcmp(distText, "COMM_STD") ? 0
+             : !strcmp(distText, "PC")     ? 1
              : !strcmp(distText, "FD")     ? 2
                                            : 3;
 
@@ -160,11 +161,12 @@ int CTesk2DCFilter::ValidateDetection(const _WATERMARK_Detection_t& a,
     // Program phases run to 1495 (a 1496-frame repetition); taken as they are,
     // the circular difference on 748 could go negative and let any pair
     // through, so both phases are first brought onto the 748 circle.
-    if (CircData_Abs_Difference(a.phase % kPhaseModulus, b.phase % kPhaseModulus,
-                                kPhaseModulus) > kMaxPhaseDifference) {
+    if (CircData_Abs_Difference(a.phase % kPhaseModulus, b.phase % kPhaseModulus, kPhaseModulus) >
+        kMaxPhaseDifference) {
         return 0;
     }
-    const int32_t gap = CircData_Signed_Difference(int32_t(a.start), int32_t(b.end), kTimeModulusMs);
+    const int32_t gap =
+        CircData_Signed_Difference(int32_t(a.start), int32_t(b.end), kTimeModulusMs);
     if (!allowNegative && gap < 0) return 0;
     const int same = (a.sid == b.sid && a.dist == b.dist && a.dst == b.dst) ? 1 : 0;
     const int32_t dts =

@@ -23,7 +23,7 @@ int CTesk2Engine::ProcessAudioBuffer(signed char* data, unsigned int length) {
         tail[i] = float(int16_t(uint16_t(b[2 * i]) | uint16_t(b[2 * i + 1]) << 8));
     }
     FFT_Flt_4KR4_RealIn_PowerOut_Win_FF(kWindowSamples, m_window, FFT_FLT_HANN_256, m_work,
-                                         kFirstBin);
+                                        kFirstBin);
     T2M_Decode(m_work, &m_state);
     return 0;
 }

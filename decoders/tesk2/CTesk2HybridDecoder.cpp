@@ -1,11 +1,11 @@
 #include "decoders/tesk2/CTesk2HybridDecoder.h"
 
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <cstdio>
 #include <stdexcept>
 #include <vector>
-
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "audiocore/CAudioConsumerManager.h"
 #include "audiocore/CAudioResampler.h"
@@ -167,8 +167,8 @@ int CTesk2HybridDecoder::ProcessBuffer(void* data, void* controlBlock) {
     }
     CTesk2Engine* engine = static_cast<CTesk2Engine*>(controlBlock);
     if (engine->ProcessAudioBuffer(static_cast<signed char*>(data), kBlockBytes) != 0) {
-        NotifyRegisteredLogCallbacks(-4,
-                                     "ProcessBuffer, TESK 2 Engine: Error processing audio buffer.");
+        NotifyRegisteredLogCallbacks(
+            -4, "ProcessBuffer, TESK 2 Engine: Error processing audio buffer.");
         if (m_table) m_table->Reset();
         return -2;
     }

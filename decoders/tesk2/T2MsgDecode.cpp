@@ -5,8 +5,8 @@
 const uint16_t T2M_THR_MSG_STR_STD[T2M_DEPTHS] = {120, 150, 180, 210};
 const uint16_t T2M_THR_MSG_STR_RS[T2M_DEPTHS] = {90, 100, 110, 120};
 const uint16_t T2M_THR_STRONG_SYM_1ST_2ND[T2M_DEPTHS] = {9, 9, 9, 9};
-const uint32_t TIME_SYM_VALUE_BY_SLOT[T2M_MSG_SYMBOLS] = {0,       0,       0,      0,  0, 1u << 25,
-                                                          1u << 20, 1u << 15, 1u << 10, 32, 1};
+const uint32_t TIME_SYM_VALUE_BY_SLOT[T2M_MSG_SYMBOLS] = {
+    0, 0, 0, 0, 0, 1u << 25, 1u << 20, 1u << 15, 1u << 10, 32, 1};
 const uint8_t T2M_TS_INC_LAYER0[T2M_DEPTHS] = {0x00, 0x10, 0x20, 0x30};
 const uint8_t T2M_TS_INC_LAYER1[T2M_DEPTHS] = {0x00, 0x08, 0x10, 0x18};
 
@@ -268,9 +268,7 @@ void T2M_AccumulateRs(T2M_State_t* st, T2M_Block_t* blk) {
                 minMarginPos = p;
             }
         }
-        static const struct {
-            int which, limit, t;
-        } kTries[3] = {{0, 2, 9}, {1, 3, 8}, {2, 3, 7}};
+        static const struct { int which, limit, t; } kTries[3] = {{0, 2, 9}, {1, 3, 8}, {2, 3, 7}};
         for (const auto& tr : kTries) {
             uint8_t sym[T2M_MSG_SYMBOLS];
             uint16_t m[T2M_MSG_SYMBOLS];
@@ -281,8 +279,8 @@ void T2M_AccumulateRs(T2M_State_t* st, T2M_Block_t* blk) {
             if (count < 0) continue;
             int sum = 0;
             for (int p = 0; p < T2M_MSG_SYMBOLS; ++p) sum += m[p];
-            const uint32_t quality = (uint32_t)strong + (uint32_t)(6 - count) * 10000u +
-                                     (uint32_t)tr.t * 100u + 1000u;
+            const uint32_t quality =
+                (uint32_t)strong + (uint32_t)(6 - count) * 10000u + (uint32_t)tr.t * 100u + 1000u;
             UpdateSlot(st, blk, k, (uint16_t)quality, (int16_t)sum, sym, m);
             break;
         }
@@ -322,7 +320,8 @@ void Emit_Depths(T2M_State_t* st, T2M_Block_t* blk) {
             }
         }
     }
-    const uint16_t* thr = blk->layer == T2M_LAYER_COMM_RS ? T2M_THR_MSG_STR_RS : T2M_THR_MSG_STR_STD;
+    const uint16_t* thr =
+        blk->layer == T2M_LAYER_COMM_RS ? T2M_THR_MSG_STR_RS : T2M_THR_MSG_STR_STD;
     const uint32_t period = (uint32_t)T2M_REP_UNIT * blk->R;
     for (int k = 0; k < T2M_DEPTHS; ++k) {
         const T2M_Slot_t& s = blk->slot[k];

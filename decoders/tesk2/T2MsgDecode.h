@@ -18,9 +18,9 @@
 #include "dsp/ReedSolomon.h"
 
 #define T2M_MSG_SYMBOLS 11
-#define T2M_SYMBOL_SPACING 64   /* frames between the symbols of a message */
-#define T2M_MSG_FRAMES 704      /* emission period, frames */
-#define T2M_REP_UNIT 748        /* repetition spacing unit, frames */
+#define T2M_SYMBOL_SPACING 64    /* frames between the symbols of a message */
+#define T2M_MSG_FRAMES 704       /* emission period, frames */
+#define T2M_REP_UNIT 748         /* repetition spacing unit, frames */
 #define T2M_FRAME_MOD 252450000u /* frame counter modulus; also the empty slot frame */
 #define T2M_HIST0_LEN 5236
 #define T2M_HIST1_LEN 2992
@@ -41,19 +41,19 @@ extern const uint8_t T2M_TS_INC_LAYER1[T2M_DEPTHS]; /* 0, 8, 16, 24 */
 
 /* What the callback receives: one detection. */
 typedef struct {
-    uint32_t layer;        /* 0 PROG, 1 COMM_STD, 2 COMM_RS */
-    int32_t firstSymAge;   /* ms */
-    int32_t lastSymAge;    /* ms */
-    uint16_t quality;      /* strong positions, or the Reed-Solomon quality value */
-    int16_t strength;      /* sum of the 11 margins */
-    uint8_t depth;         /* k: k + 1 repetitions accumulated */
-    uint16_t phase;        /* slot frame mod 748R */
+    uint32_t layer;      /* 0 PROG, 1 COMM_STD, 2 COMM_RS */
+    int32_t firstSymAge; /* ms */
+    int32_t lastSymAge;  /* ms */
+    uint16_t quality;    /* strong positions, or the Reed-Solomon quality value */
+    int16_t strength;    /* sum of the 11 margins */
+    uint8_t depth;       /* k: k + 1 repetitions accumulated */
+    uint16_t phase;      /* slot frame mod 748R */
     uint8_t symbols[T2M_MSG_SYMBOLS];
     uint16_t sid;
-    uint32_t timestamp;    /* 31-bit time code; 0xFFFFFFFF for COMM_RS */
-    uint32_t field;        /* 2-bit distribution field; 3 for COMM_RS */
-    uint32_t flag;         /* daylight-saving flag (symbol 4 bit 3) */
-    uint64_t commId;       /* COMM_RS only, 35 bits */
+    uint32_t timestamp; /* 31-bit time code; 0xFFFFFFFF for COMM_RS */
+    uint32_t field;     /* 2-bit distribution field; 3 for COMM_RS */
+    uint32_t flag;      /* daylight-saving flag (symbol 4 bit 3) */
+    uint64_t commId;    /* COMM_RS only, 35 bits */
 } _T2M_Detection_t;
 
 /* Detection callback: user pointer, detection valid during the call only. */

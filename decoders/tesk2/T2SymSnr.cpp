@@ -8,7 +8,7 @@ const uint8_t T2S_HOP_SEQ[T2_NUM_CHIPS] = {1, 4, 0, 3, 1, 2, 4, 1, 3, 0, 2, 4, 1
 // from the cyclic construction (T2_ConstructedChipPattern) by 2 and 1 chips;
 // encoders in the field use this table, so the decoder correlates against it.
 #define R(a, b, c, d, e, f, g, h, i, j, k, l, m, n, o) \
-    {a, b, c, d, e, f, g, h, i, j, k, l, m, n, o}
+    { a, b, c, d, e, f, g, h, i, j, k, l, m, n, o }
 const uint8_t T2S_CHIP_PATTERN[T2_NUM_SYMBOLS][T2_NUM_CHIPS] = {
     R(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),  // 0
     R(0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 0, 1, 1, 1),  // 1
@@ -77,8 +77,8 @@ static inline int PeakMeasure(const float* p, int c) {
 
 void T2_BitSnr(const float* spectrum, int b, int8_t out[T2_NUM_PAIRS]) {
     for (int i = 0; i < T2_NUM_PAIRS; ++i) {
-        out[i] = (int8_t)(PeakMeasure(spectrum, b + i) -
-                          PeakMeasure(spectrum, b + i + T2_PAIR_OFFSET));
+        out[i] =
+            (int8_t)(PeakMeasure(spectrum, b + i) - PeakMeasure(spectrum, b + i + T2_PAIR_OFFSET));
     }
 }
 

@@ -18,13 +18,13 @@
 #define T2_SAMPLE_RATE 24000
 #define T2_FFT_SIZE 256
 #define T2_FRAME_SAMPLES 64
-#define T2_FIRST_BIN 46 /* lowest spectrum bin the engine fills */
-#define T2_LAST_BIN 82  /* highest spectrum bin the engine fills */
+#define T2_FIRST_BIN 46        /* lowest spectrum bin the engine fills */
+#define T2_LAST_BIN 82         /* highest spectrum bin the engine fills */
 #define T2_SPECTRUM_FLOATS 128 /* spectrum arrays are indexed by bin number */
 #define T2_NUM_PAIRS 5
 #define T2_NUM_CHIPS 15
 #define T2_CHIP_SPACING 4
-#define T2_RING_LEN 57 /* (15 - 1) * 4 + 1 frames */
+#define T2_RING_LEN 57    /* (15 - 1) * 4 + 1 frames */
 #define T2_NUM_SYMBOLS 33 /* 0-31 data, 32 marker */
 #define T2_MARKER 32
 #define T2_NO_SYMBOL 33

@@ -5,17 +5,16 @@
 #ifndef TAVIK_TESTS_TESK2_TESK2METERRUN_H
 #define TAVIK_TESTS_TESK2_TESK2METERRUN_H
 
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <rapidjson/document.h>
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdio>
 
 #include "app/CTavikReportImplementation.h"
 #include "app/HostInterface.h"
@@ -108,8 +107,7 @@ inline std::vector<HostReport> RunMeter(const std::vector<std::vector<int16_t>>&
             DrainRings(int(channels.size()), double(pos + len) / rate, out);
         }
     }  // teardown flushes what is still being accumulated
-    DrainRings(int(channels.size()), double(channels.empty() ? 0 : channels[0].size()) / rate,
-               out);
+    DrainRings(int(channels.size()), double(channels.empty() ? 0 : channels[0].size()) / rate, out);
     return out;
 }
 
@@ -210,7 +208,6 @@ inline int CheckChannel(const std::vector<HostReport>& all, int channel, const E
     EXPECT_LE(*firstArrival, maxFirst) << "channel " << channel;
     return count;
 }
-
 
 // Tonal, music-like host without a watermark: notes of 120-600 ms made of one
 // to three partials between 4.5 and 7.5 kHz, some gliding, with attack and

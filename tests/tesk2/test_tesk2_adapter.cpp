@@ -1,13 +1,12 @@
 // TESK 2 hybrid decoder adapter: construction rules, engine block sizes, the
 // detection JSON text and the marking of redundant standard commercial records.
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 
 #include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <rapidjson/document.h>
 
 #include "audiocore/IAudioConsumerCallback.h"
 #include "decoders/tesk2/CTesk2HybridDecoder.h"

@@ -2,12 +2,11 @@
 // 748-frame circle, negative gaps, ring depth, Reed-Solomon pass-through, the
 // distribution tally, raw display and the channel taken from the name.
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <rapidjson/document.h>
 
 #include "app/CHybridDecoderFilteredCallback.h"
 #include "app/CTavikReportCallback.h"
