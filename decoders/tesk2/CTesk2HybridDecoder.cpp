@@ -53,10 +53,13 @@ constexpr double kFlushSeconds = 2.997333333333333;
 
 }  // namespace
 
-CTesk2HybridDecoder::CTesk2HybridDecoder() : BaseAudioConsumer() {}
+CTesk2HybridDecoder::CTesk2HybridDecoder() : BaseAudioConsumer() {
+    m_requiredSampleRate = kDecoderRate;
+}
 
 CTesk2HybridDecoder::CTesk2HybridDecoder(int inputSampleRate)
     : BaseAudioConsumer(1, 1, inputSampleRate) {
+    m_requiredSampleRate = kDecoderRate;
     const bool valid = inputSampleRate == int(kDecoderRate) ||
                        (inputSampleRate >= int(kDecoderRate) &&
                         CAudioConsumerManager::IsSupportedFrequency(inputSampleRate, kDecoderRate));

@@ -250,3 +250,21 @@ TEST(Tesk2Callback, DistributionTallySettlesOnTheMajority) {
     EXPECT_EQ(distOf(20), "PC");  // 12 PC, 9 FD
     EXPECT_EQ(distOf(21), "PC");  // 12 PC, 10 FD
 }
+
+// A program detection whose time code disagrees is released by the filter with
+// timestamp -1; the main anchor set by the two before it supplies a corrected
+// time code.
+TEST(Tesk2Callback, AnchorsCorrectATimeCodeTheFilterDropped) {
+    FilteredCallback fc;
+    const Det a;
+    fc.cb.ResultCallback(Text(a));
+    fc.cb.ResultCallback(Text(Later(a, 1)));
+    ASSERT_EQ(fc.report.texts.size(), 2u);
+    Det c = Later(a, 2);
+    c.timestamp += 5;
+    fc.cb.ResultCallback(Text(c));
+    ASSERT_EQ(fc.report.texts.size(), 3u);
+    // 3.99 s after the main anchor (the second detection): its time code plus 3.
+    EXPECT_EQ(Json(fc.report.texts[2])["TESK2"]["timestamp"].GetInt64(),
+              int64_t(a.timestamp) + 4 + 3);
+}
