@@ -1,12 +1,12 @@
 #include "app/ZELTDecoderFilteredCallback.h"
 
+#include <rapidjson/document.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <rapidjson/document.h>
 
 #include "app/CTavikReportCallback.h"
 #include "app/HostInterface.h"
@@ -36,8 +36,7 @@ int64_t ZELTDecoderFilteredCallback::ParseCommId(const std::string& text) {
     return static_cast<int64_t>(v);
 }
 
-void ZELTDecoderFilteredCallback::init(void* config, int major, int minor, int patch,
-                                       char* name) {
+void ZELTDecoderFilteredCallback::init(void* config, int major, int minor, int patch, char* name) {
     const SampleAppConfigurationData* cfg = static_cast<const SampleAppConfigurationData*>(config);
     if (cfg == nullptr) return;
     m_outputToConsole = cfg->outputToConsole;

@@ -24,7 +24,8 @@ ZeltGenerator::ZeltGenerator(int sampleRate) : m_rate(sampleRate) {
 }
 
 std::array<uint8_t, 4> ZeltGenerator::TimeSymbols(uint32_t minute) {
-    if (minute >= kMinutesPerCycle) throw std::invalid_argument("ZeltGenerator: minute out of range");
+    if (minute >= kMinutesPerCycle)
+        throw std::invalid_argument("ZeltGenerator: minute out of range");
     static const uint32_t kWeights[4] = {2730, 182, 13, 1};
     std::array<uint8_t, 4> t{};
     bool used[16] = {};
@@ -176,8 +177,10 @@ std::vector<float> ZeltGenerator::Render(double seconds, double rms) const {
                     for (size_t n = start; n < end; ++n) {
                         const size_t i = n - start;
                         double g = 1.0;
-                        if (i < ramp) g = 0.5 - 0.5 * std::cos(kPi * i / ramp);
-                        else if (len - i <= ramp) g = 0.5 - 0.5 * std::cos(kPi * (len - i) / ramp);
+                        if (i < ramp)
+                            g = 0.5 - 0.5 * std::cos(kPi * i / ramp);
+                        else if (len - i <= ramp)
+                            g = 0.5 - 0.5 * std::cos(kPi * (len - i) / ramp);
                         acc[n] += g * std::sin(ph0 + w * static_cast<double>(n));
                     }
                 }

@@ -34,9 +34,9 @@ namespace Generators {
 class ZeltGenerator {
 public:
     static constexpr uint8_t kSilent = 18;
-    static constexpr uint32_t kMinutesPerCycle = 40320;            // 28 days
-    static constexpr int64_t kCycleEpoch = 1073174400;             // 2004-01-04 00:00 UTC
-    static constexpr int64_t kCycleSeconds = 2419200;              // 28 days
+    static constexpr uint32_t kMinutesPerCycle = 40320;  // 28 days
+    static constexpr int64_t kCycleEpoch = 1073174400;   // 2004-01-04 00:00 UTC
+    static constexpr int64_t kCycleSeconds = 2419200;    // 28 days
 
     // sampleRate: output rate in Hz (8000 .. 192000); throws std::invalid_argument.
     explicit ZeltGenerator(int sampleRate = 48000);
@@ -77,8 +77,8 @@ public:
 
 private:
     struct LayerPlan {
-        int periodSlots = 0;                 // 0 = quiet layer
-        std::vector<uint8_t> slotSymbols;   // symbol of each slot of the period
+        int periodSlots = 0;               // 0 = quiet layer
+        std::vector<uint8_t> slotSymbols;  // symbol of each slot of the period
     };
     int m_rate;
     LayerPlan m_layers[5];

@@ -1,12 +1,12 @@
 #include "decoders/zelt/ZELTDecoderAdapter.h"
 
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
-
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "audiocore/CAudioConsumerManager.h"
 #include "audiocore/CAudioResampler.h"
@@ -148,11 +148,10 @@ void ZELTDecoderAdapter::ReportZELTWatermarkInJsonStrings(CZeltEngine* engine) {
 
         uint32_t systemTime = 0;
         if (layer != 4 && d.timestamp != 65535)
-            systemTime = ZELTTimeStamp::convertToUnixTime(
-                GetCurrentTimestamp(), static_cast<uint32_t>(timestamp) * 60u);
+            systemTime = ZELTTimeStamp::convertToUnixTime(GetCurrentTimestamp(),
+                                                          static_cast<uint32_t>(timestamp) * 60u);
 
-        double t = (static_cast<double>(firstFrame) * 800.0) / kDecoderRate -
-                   d.lastSymAge * 0.001;
+        double t = (static_cast<double>(firstFrame) * 800.0) / kDecoderRate - d.lastSymAge * 0.001;
         if (t < 0) t = (static_cast<double>(firstFrame) * 800.0) / kDecoderRate;
         const int64_t sampleBlockIndex = static_cast<int64_t>(t * kDecoderRate * 0.00125);
 

@@ -61,8 +61,8 @@ public:
 
     // Text fields of one record by layer; false (layer 0) for layers that are
     // not reported.  Texts are at most 31 characters.
-    static bool SetLayerValues(const _ZELT_Detection_t& d, int* layer, char commId[32],
-                               char id[32], int64_t* timestamp);
+    static bool SetLayerValues(const _ZELT_Detection_t& d, int* layer, char commId[32], char id[32],
+                               int64_t* timestamp);
 
     CZeltEngine* Engine() { return m_zeltEngine.get(); }
 

@@ -22,9 +22,9 @@ struct CommPos {
     int layer;
     int offset;
 };
-constexpr CommPos kCommPos[16] = {{3, 3},  {3, 6},  {3, 9},  {3, 12}, {3, 15}, {4, 0},
-                                  {4, 3},  {4, 6},  {4, 9},  {3, 18}, {3, 21}, {4, 15},
-                                  {4, 18}, {4, 21}, {3, 0},  {4, 12}};
+constexpr CommPos kCommPos[16] = {{3, 3},  {3, 6},  {3, 9}, {3, 12}, {3, 15}, {4, 0},
+                                  {4, 3},  {4, 6},  {4, 9}, {3, 18}, {3, 21}, {4, 15},
+                                  {4, 18}, {4, 21}, {3, 0}, {4, 12}};
 
 inline uint32_t FrameDiff(uint32_t now, uint32_t then) {
     return (now + ZELT_FRAME_MODULUS - then % ZELT_FRAME_MODULUS) % ZELT_FRAME_MODULUS;
@@ -103,10 +103,10 @@ void AccumulateComm(ZeltDecoderState* state, uint32_t phase) {
                 state->eval3[j][s] = state->store3[idx].score[s];
                 state->eval4[j][s] = state->store4[idx].score[s];
             } else {
-                state->eval3[j][s] = static_cast<uint16_t>(state->eval3[j][s] +
-                                                           state->store3[idx].score[s]);
-                state->eval4[j][s] = static_cast<uint16_t>(state->eval4[j][s] +
-                                                           state->store4[idx].score[s]);
+                state->eval3[j][s] =
+                    static_cast<uint16_t>(state->eval3[j][s] + state->store3[idx].score[s]);
+                state->eval4[j][s] =
+                    static_cast<uint16_t>(state->eval4[j][s] + state->store4[idx].score[s]);
             }
         }
         idx = (idx + n - 1) % n;
@@ -560,8 +560,8 @@ void Emit_Comm_Flags(ZeltDecoderState* state) {
         std::memset(&det, 0, sizeof(det));
         det.layer = 5;
         det.lastSymAge = static_cast<uint32_t>(100.0 * age);
-        det.firstSymAge = static_cast<uint32_t>(
-            100.0 * ((age + 24u * f.depth + 21u) % ZELT_FRAME_MODULUS));
+        det.firstSymAge =
+            static_cast<uint32_t>(100.0 * ((age + 24u * f.depth + 21u) % ZELT_FRAME_MODULUS));
         det.quality = f.count;
         det.strength = static_cast<uint16_t>(f.strength);
         det.depth = f.depth;

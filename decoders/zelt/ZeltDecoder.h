@@ -49,39 +49,39 @@ extern const int32_t ZELT_THR_STRONG_SYM_1ST_2ND[6];
 
 // Search state of one program layer (1, 2 or 5).
 struct ZeltProgLayerState {
-    uint16_t layer;                           // 1, 2 or 5
-    uint16_t counter;                         // frames seen (mod ZELT_PROG_COUNTER_MODULUS)
-    ZeltSymAccum ring[ZELT_PROG_SLOTS];       // slot = counter mod 48
-    uint32_t periods;                         // completed 48-frame periods since last clear
+    uint16_t layer;                      // 1, 2 or 5
+    uint16_t counter;                    // frames seen (mod ZELT_PROG_COUNTER_MODULUS)
+    ZeltSymAccum ring[ZELT_PROG_SLOTS];  // slot = counter mod 48
+    uint32_t periods;                    // completed 48-frame periods since last clear
 };
 
 // Best and runner-up of one message position.
 struct ZeltCandidateEntry {
-    uint16_t best;       // symbol, 18 = none
+    uint16_t best;  // symbol, 18 = none
     int16_t bestScore;
-    uint16_t second;     // symbol, 18 = none
+    uint16_t second;  // symbol, 18 = none
     int16_t secondScore;
 };
 
 // Reed-Solomon candidate kept per depth, and the RS_Process output.
 struct ZeltRsCandidate {
-    uint32_t frame;      // frame counter when stored, ZELT_FRAME_MODULUS = none
+    uint32_t frame;  // frame counter when stored, ZELT_FRAME_MODULUS = none
     uint16_t quality;
     int16_t strength;
     uint8_t depth;
-    uint16_t phase;      // alignment a
-    uint8_t symbols[16]; // data positions 0 .. 13, then the two markers
+    uint16_t phase;       // alignment a
+    uint8_t symbols[16];  // data positions 0 .. 13, then the two markers
     int16_t margins[16];
-    uint8_t decoded;     // 1 when the Reed-Solomon decode succeeded
+    uint8_t decoded;  // 1 when the Reed-Solomon decode succeeded
 };
 
 // Commercial flag accumulator.
 struct ZeltFlagAccum {
-    uint32_t frame;      // frame counter of the last flag, ZELT_FRAME_MODULUS = none
-    uint16_t count;      // markers found
+    uint32_t frame;  // frame counter of the last flag, ZELT_FRAME_MODULUS = none
+    uint16_t count;  // markers found
     int16_t strength;
     uint8_t depth;
-    int8_t id;           // flag value 3 or 7
+    int8_t id;  // flag value 3 or 7
     uint16_t phase;
     uint8_t symbols[16];
 };
@@ -89,8 +89,8 @@ struct ZeltFlagAccum {
 struct ZeltDecoderState {
     ZELT_DetectionCallback callback;
     void* user;
-    uint32_t maxDepthProg;    // default 16
-    uint32_t commEvalFrames;  // default 12
+    uint32_t maxDepthProg;       // default 16
+    uint32_t commEvalFrames;     // default 12
     ZeltProgLayerState prog[3];  // layers 1, 2, 5
 
     ZeltSymStore store3[ZELT_COMM_STORE_SLOTS];
@@ -109,9 +109,9 @@ struct ZeltDecoderState {
     ZeltRsCandidate best[ZELT_MAX_COMM_DEPTH + 1];
     ZeltFlagAccum flags;
 
-    RsCodeParams rs;       // (15, 9) over GF(16)
-    uint32_t frameCounter; // frames modulo ZELT_FRAME_MODULUS
-    ZeltBinSnr binSnr;     // scratch of the current frame
+    RsCodeParams rs;        // (15, 9) over GF(16)
+    uint32_t frameCounter;  // frames modulo ZELT_FRAME_MODULUS
+    ZeltBinSnr binSnr;      // scratch of the current frame
 };
 
 // Clears the state, sets the defaults and the (15, 9) code; returns RS_Init's

@@ -1,6 +1,5 @@
 // ZELT adapter: JSON documents, layer values, time codes, flushing, errors.
 #include <gtest/gtest.h>
-
 #include <rapidjson/document.h>
 
 #include <cstring>
@@ -122,10 +121,10 @@ TEST(ZeltAdapter, DocumentsOfDecodedMessages) {
         ASSERT_FALSE(doc.HasParseError()) << t;
         const auto& z = doc["ZELT"];
         // Member order is part of the document.
-        static const char* kKeys[] = {"elapsedTime", "layer",     "firstSymAge", "lastSymAge",
-                                      "quality",     "strength",  "depth",       "phase",
-                                      "id",          "timestamp", "systemTime",  "commId",
-                                      "sampleBlockIndex"};
+        static const char* kKeys[] = {
+            "elapsedTime", "layer",  "firstSymAge",     "lastSymAge", "quality",
+            "strength",    "depth",  "phase",           "id",         "timestamp",
+            "systemTime",  "commId", "sampleBlockIndex"};
         int k = 0;
         for (auto m = z.MemberBegin(); m != z.MemberEnd(); ++m, ++k)
             ASSERT_STREQ(m->name.GetString(), kKeys[k]);

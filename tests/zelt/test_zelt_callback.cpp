@@ -82,7 +82,7 @@ TEST_F(ZeltCallback, LayerFourDuplicateAndValidityRules) {
 TEST_F(ZeltCallback, LayersOutsideOneToFiveAndBadRecordsAreDropped) {
     cb.ResultCallback(Doc(0, "N/A", 1));
     cb.ResultCallback(Doc(6, "N/A", 1));
-    cb.ResultCallback("{\"ZELT\":{\"layer\":1}}");            // no sampleBlockIndex
+    cb.ResultCallback("{\"ZELT\":{\"layer\":1}}");  // no sampleBlockIndex
     cb.ResultCallback("{\"ZELT\":{\"layer\":\"1\",\"sampleBlockIndex\":1}}");
     cb.ResultCallback("{\"TESK6\":{}}");
     testing::internal::CaptureStderr();

@@ -188,14 +188,17 @@ int FalseRates(double hours) {
         std::map<std::string, int> byKind;
         for (const Record& r : chain.Records()) {
             std::string key;
-            if (r.layer == 4) key = "layer 4 (RS commercial)";
-            else if (r.layer == 5 && (r.id == "0x0003" || r.id == "0x0007")) key = "layer 5 flags";
-            else key = "layer " + std::to_string(r.layer) + " program";
+            if (r.layer == 4)
+                key = "layer 4 (RS commercial)";
+            else if (r.layer == 5 && (r.id == "0x0003" || r.id == "0x0007"))
+                key = "layer 5 flags";
+            else
+                key = "layer " + std::to_string(r.layer) + " program";
             ++byKind[key];
         }
         const double h = chunks * 10.0 / 3600.0;
-        std::printf("%s, %.2f h: %zu reports, %.2f per hour\n", kinds[k], h,
-                    chain.Records().size(), chain.Records().size() / h);
+        std::printf("%s, %.2f h: %zu reports, %.2f per hour\n", kinds[k], h, chain.Records().size(),
+                    chain.Records().size() / h);
         for (const auto& kv : byKind)
             std::printf("    %-26s %5d  (%.2f per hour)\n", kv.first.c_str(), kv.second,
                         kv.second / h);
@@ -271,8 +274,8 @@ double RunKind(const char* name, double ratioDb, double seconds, int* wrong, int
 }
 
 int Sweep(double seconds) {
-    const char* names[6] = {"program L1", "program L2", "program L5",
-                            "RS commercial", "flag 3", "flag 7"};
+    const char* names[6] = {"program L1",    "program L2", "program L5",
+                            "RS commercial", "flag 3",     "flag 7"};
     for (const char* name : names) {
         int wrong = 0, right = 0;
         const double first = RunKind(name, -20.0, seconds, &wrong, &right);
