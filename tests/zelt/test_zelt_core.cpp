@@ -351,3 +351,39 @@ TEST(ZeltCommercial, AgesAreTakenModuloTheFrameCounterWrap) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ZeltSettings, MaxDepthClearsTheRingAndShortCyclesAreRaised) {
+    // Noise-free program message on layer 1 whose ring is never cleared by a
+    // full match (key test fails: all shifted symbols wrong), so only the
+    // maximum depth clears it.
+    ZeltDecoderState st;
+    std::vector<_ZELT_Detection_t> got;
+    ZELT_Init(
+        [](void* u, const _ZELT_Detection_t* d) {
+            static_cast<std::vector<_ZELT_Detection_t>*>(u)->push_back(*d);
+        },
+        &got, &st);
+    ZELT_Set_Max_Depth_Prog(3, &st);
+    auto syms = ZeltGenerator::ProgramSymbols(0x2795, 777);
+    syms[7] = static_cast<uint8_t>((syms[7] + 1) & 15);  // one odd pair: count 6, no clear
+    for (int period = 0; period < 7; ++period) {
+        for (int slot = 0; slot < 48; ++slot) st.prog[0].ring[slot].sum[syms[slot / 4]] += 100;
+        Search_For_Detection_Prog(&st, &st.prog[0]);
+    }
+    ASSERT_EQ(got.size(), 7u);
+    const int depths[7] = {0, 1, 2, 0, 1, 2, 0};
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(got[i].depth, depths[i]) << i;
+        EXPECT_EQ(got[i].quality, 6);
+        EXPECT_EQ(got[i].id, 0x2795);
+    }
+
+    ZELT_Set_Comm_Eval_Frames(4, &st);
+    EXPECT_EQ(st.commEvalFrames, 6u);
+    ZELT_Set_Comm_Eval_Frames(20, &st);
+    EXPECT_EQ(st.commEvalFrames, 20u);
+}
+
+}  // namespace
