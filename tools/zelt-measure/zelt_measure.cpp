@@ -186,7 +186,12 @@ int FalseRates(double hours) {
             chain.Feed(SignalMix::ToInt16(host));
         }
         std::map<std::string, int> byKind;
+        int withTime = 0;
         for (const Record& r : chain.Records()) {
+            // Program records whose time code decodes (the host would take them at face value).
+            if (r.layer != 4 && !(r.layer == 5 && (r.id == "0x0003" || r.id == "0x0007")) &&
+                r.timestamp >= 0 && r.timestamp < 40320)
+                ++withTime;
             std::string key;
             if (r.layer == 4)
                 key = "layer 4 (RS commercial)";
@@ -199,6 +204,8 @@ int FalseRates(double hours) {
         const double h = chunks * 10.0 / 3600.0;
         std::printf("%s, %.2f h: %zu reports, %.2f per hour\n", kinds[k], h, chain.Records().size(),
                     chain.Records().size() / h);
+        std::printf("    program records with a valid time code: %d (%.2f per hour)\n", withTime,
+                    withTime / h);
         for (const auto& kv : byKind)
             std::printf("    %-26s %5d  (%.2f per hour)\n", kv.first.c_str(), kv.second,
                         kv.second / h);
