@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/WatermarkAudioConsumerCallbackFactoryImplementation.h"
+#include "app/WatermarkAudioConsumerFactoryImplementation.h"
+#include "app/ZELTDecoderFilteredCallback.h"
 #include "audiocore/CAudioBlock.h"
 #include "audiocore/IAudioConsumerCallback.h"
 #include "decoders/zelt/ZELTDecoderAdapter.h"
@@ -184,6 +187,22 @@ TEST(ZeltAdapter, FlushFeedsSilenceUpToOnePointSevenSeconds) {
         EXPECT_EQ(frames, 17u) << withData;
         EXPECT_EQ(a.Engine()->State().frameCounter, withData ? 18u : 18u);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ZeltFactories, BothNamesMakeTheAdapterAndTheFilteredCallback) {
+    WatermarkAudioConsumerFactoryImplementation decoders;
+    for (const char* name : {"ZELT", "ZELTFiltered"}) {
+        auto c = decoders.make(name, 48000);
+        EXPECT_NE(dynamic_cast<ZELTDecoderAdapter*>(c.get()), nullptr) << name;
+    }
+    EXPECT_THROW(decoders.make("ZELT", 7000), std::invalid_argument);
+    WatermarkAudioConsumerCallbackFactoryImplementation callbacks;
+    auto cb = callbacks.make("ZELTFiltered");
+    EXPECT_NE(dynamic_cast<ZELTDecoderFilteredCallback*>(cb.get()), nullptr);
 }
 
 }  // namespace
