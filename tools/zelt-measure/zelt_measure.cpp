@@ -4,7 +4,8 @@
 //
 //   zelt_measure false [hours]   reports per hour on white noise, pink noise
 //                                and tonal music-like audio (no watermark)
-//   zelt_measure sweep [seconds] lowest watermark-to-host ratio (pink noise)
+//   zelt_measure sweep [seconds [kind]]
+//                                lowest watermark-to-host ratio (pink noise)
 //                                at which each message kind is reported with
 //                                exactly its content, and the time to the
 //                                first such report at -20 dB
@@ -280,18 +281,24 @@ double RunKind(const char* name, double ratioDb, double seconds, int* wrong, int
     return first;
 }
 
-int Sweep(double seconds) {
+// A level counts as confirmed when the exact message arrives: once for a
+// program message (16-bit id and time code) or an identifier (36 bits), but at
+// least three times for a flag, whose value noise alone produces now and then.
+int Sweep(double seconds, const char* only) {
     const char* names[6] = {"program L1",    "program L2", "program L5",
                             "RS commercial", "flag 3",     "flag 7"};
     for (const char* name : names) {
+        if (only != nullptr && std::strstr(name, only) == nullptr) continue;
+        const int need = std::strncmp(name, "flag", 4) == 0 ? 3 : 1;
         int wrong = 0, right = 0;
-        const double first = RunKind(name, -20.0, seconds, &wrong, &right);
+        double first = RunKind(name, -20.0, seconds, &wrong, &right);
+        if (right < need) first = -1;
         std::printf("%-14s -20 dB: first exact report after %.1f s of audio, %d exact, %d other\n",
                     name, first, right, wrong);
         double lowest = first >= 0 ? -20.0 : 0.0;
         if (first < 0) {
             for (double db = -19; db <= 0; db += 1) {
-                if (RunKind(name, db, seconds, &wrong, &right) >= 0) {
+                if (RunKind(name, db, seconds, &wrong, &right) >= 0 && right >= need) {
                     lowest = db;
                     break;
                 }
@@ -299,7 +306,7 @@ int Sweep(double seconds) {
         } else {
             for (double db = -21; db >= -45; db -= 1) {
                 const double f = RunKind(name, db, seconds, &wrong, &right);
-                if (f < 0) break;
+                if (f < 0 || right < need) break;
                 lowest = db;
                 std::printf("    %.0f dB: first after %.1f s, %d exact, %d other\n", db, f, right,
                             wrong);
@@ -318,7 +325,7 @@ int main(int argc, char** argv) {
     if (argc >= 2 && !std::strcmp(argv[1], "false"))
         return FalseRates(argc >= 3 ? std::atof(argv[2]) : 2.0);
     if (argc >= 2 && !std::strcmp(argv[1], "sweep"))
-        return Sweep(argc >= 3 ? std::atof(argv[2]) : 60.0);
-    std::fprintf(stderr, "usage: zelt_measure false [hours] | sweep [seconds]\n");
+        return Sweep(argc >= 3 ? std::atof(argv[2]) : 60.0, argc >= 4 ? argv[3] : nullptr);
+    std::fprintf(stderr, "usage: zelt_measure false [hours] | sweep [seconds [kind]]\n");
     return 2;
 }
