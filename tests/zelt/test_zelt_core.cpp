@@ -30,34 +30,34 @@ TEST(ZeltTables, EachLayerHas180DistinctIndicesInRange) {
 }
 
 TEST(ZeltBinSnr, ZeroSingleBinSaturationAndQuotient) {
-    std::vector<float> spec(1100, 0.0f);
+    std::vector<float> power(1100, 0.0f);
     ZeltBinSnr snr;
     ZeltSymStore store;
-    ZELT_BinSnr(spec.data(), &snr);
+    ZELT_BinSnr(power.data(), &snr);
     for (int b = 0; b < 513; ++b) ASSERT_EQ(snr.snr[b], 0);
     ZELT_SymSnr_Layer_3_Store(&snr, &store);
     for (int s = 0; s < 18; ++s) EXPECT_EQ(store.score[s], 0);
 
     // A lone bin: d is 0 at the centre, so c/7 (clamped to 24); each neighbour
     // sees it as its largest neighbour, drops it and gets 0.
-    spec[256 + 100] = 1000.0f;
-    ZELT_BinSnr(spec.data(), &snr);
+    power[256 + 100] = 1000.0f;
+    ZELT_BinSnr(power.data(), &snr);
     EXPECT_EQ(snr.snr[100], 24);
     for (int k = 1; k <= 4; ++k) {
         EXPECT_EQ(snr.snr[100 - k], 0);
         EXPECT_EQ(snr.snr[100 + k], 0);
     }
-    spec[256 + 100] = 70.0f;  // 70 / 7 = 10
-    ZELT_BinSnr(spec.data(), &snr);
+    power[256 + 100] = 70.0f;  // 70 / 7 = 10
+    ZELT_BinSnr(power.data(), &snr);
     EXPECT_EQ(snr.snr[100], 10);
 
     // Flat neighbours of 1: d = 7, figure = c * 4.
-    std::fill(spec.begin(), spec.end(), 1.0f);
-    spec[256 + 200] = 3.0f;
-    spec[256 + 300] = 6.0f;    // 24 exactly
-    spec[256 + 400] = 100.0f;  // saturates
-    spec[256 + 450] = 2.9f;    // 11.6 truncates to 11
-    ZELT_BinSnr(spec.data(), &snr);
+    std::fill(power.begin(), power.end(), 1.0f);
+    power[256 + 200] = 3.0f;
+    power[256 + 300] = 6.0f;    // 24 exactly
+    power[256 + 400] = 100.0f;  // saturates
+    power[256 + 450] = 2.9f;    // 11.6 truncates to 11
+    ZELT_BinSnr(power.data(), &snr);
     EXPECT_EQ(snr.snr[200], 12);
     EXPECT_EQ(snr.snr[300], 24);
     EXPECT_EQ(snr.snr[400], 24);
