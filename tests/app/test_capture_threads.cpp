@@ -286,6 +286,8 @@ TEST(CaptureRing, ThreeStreamsAndTheDriverOnTheirOwnThreads) {
     writersFinished = true;
     driver.join();
 
+    RecordProperty("blocks_taken_a", static_cast<int>(takenA));
+    RecordProperty("blocks_dropped_a", static_cast<int>(captureDroppedBlocks[0].load()));
     EXPECT_EQ(torn, 0u);
     EXPECT_EQ(outOfOrder, 0u);
     EXPECT_EQ(silentA, 4u);  // the four blocks of the start offset

@@ -12,11 +12,16 @@
 #include <vector>
 
 #include "app/CTavikReportCallback.h"
+#include "app/CTavikReportImplementation.h"
 #include "app/DecodeAudio.h"
 #include "app/HostInterface.h"
 #include "app/WatermarkAudioConsumerCallbackFactoryImplementation.h"
 #include "app/WatermarkAudioConsumerFactoryImplementation.h"
 #include "audiocore/CMeter.h"
+#include "generators/SignalMix.h"
+#include "generators/Tesk2Generator.h"
+#include "generators/Tesk6Generator.h"
+#include "timebase/TeskTime.h"
 
 // PortAudio's ALSA and JACK back ends keep process-wide caches after
 // Pa_Terminate; they are not ours to free.
@@ -202,6 +207,105 @@ TEST(DecodeDriver, BlocksReachTheMeterOfEveryFamily) {
                   1);
     }
     EXPECT_EQ(report.calls.size(), 300u);
+}
+
+// Generated audio through the driver's block step with the host's report
+// object: each channel's code reaches that channel's ring, and how long after
+// the end of a message in the audio (counted in audio time, on top of the
+// capture ring's 40 ms) its report can be taken.
+TEST(DecodeDriver, CodesReachTheirChannelsSoonAfterTheMessageEnds) {
+    using namespace Kelvane::Generators;
+    constexpr double kSeconds = 16.0;
+    audioChannelConfiguration.channels = 6;
+    audioChannelConfiguration.sampleRate = 48000;
+    for (auto& ring : reportedChannel) {
+        ring.reset();
+    }
+    ReportT2 = true;
+    ReportTw = true;
+    ReportZelt = true;
+    bT2RawOutput = false;
+    bTwRawOutput = false;
+    bZeltRawOutput = false;
+
+    const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
+    Tesk6Generator t6(48000);
+    Tesk6Message m6;
+    m6.sid = 0x1234;
+    uint8_t dst = 0;
+    m6.timestamp = PosixToTesk6(now, &dst);
+    m6.dst = dst != 0;
+    t6.Add(m6);
+    Tesk2Generator t2(48000);
+    Tesk2Message m2;
+    m2.sid = 0x5A3C;
+    m2.timestamp = PosixToTesk2(now);
+    t2.Add(m2);
+    const size_t frames = static_cast<size_t>(kSeconds * 48000);
+    std::vector<int16_t> pcm[2];
+    const std::vector<float> wm[2] = {t6.Synthesize(kSeconds), t2.Synthesize(kSeconds)};
+    for (int ch = 0; ch < 2; ++ch) {
+        const std::vector<float> host = SignalMix::MakeHost(HostKind::PinkNoise, frames, 0.1, 5 + ch);
+        pcm[ch] = SignalMix::ToInt16(SignalMix::Mix(wm[ch], host, -15.0));
+    }
+
+    CTavikReportImplementation report;
+    DecodeAudio driver = MakeDriver(&report);
+    LoadConfiguration(driver, kDefaultAsdkProcess);
+    driver.Initialize();
+    uiConfiguration_t config;
+    config.channelCount = 2;
+    std::vector<int16_t> block(kCaptureFrames * kCaptureChannels, 0);
+    std::vector<double> arrivals[2];
+    char text[4096];
+    for (size_t at = 0; at + kCaptureFrames <= frames; at += kCaptureFrames) {
+        for (unsigned f = 0; f < kCaptureFrames; ++f) {
+            block[f * kCaptureChannels] = pcm[0][at + f];
+            block[f * kCaptureChannels + 1] = pcm[1][at + f];
+        }
+        driver.decodeAudioBuffer(reinterpret_cast<unsigned char*>(block.data()), kCaptureBlockBytes,
+                                 &config);
+        const double audioTime = static_cast<double>(at + kCaptureFrames) / 48000.0;
+        for (unsigned c = 0; c < kReportChannels; ++c) {
+            while (hostGetAudioCodes(c, text, sizeof text) == 1) {
+                const std::string code(text);
+                if (c == 0 && code.find("\"TESK6\"") != std::string::npos &&
+                    code.find("\"sid\":4660") != std::string::npos) {
+                    arrivals[0].push_back(audioTime);
+                } else if (c == 1 && code.find("\"TESK2\"") != std::string::npos &&
+                           code.find("\"sid\":23100") != std::string::npos) {
+                    arrivals[1].push_back(audioTime);
+                } else {
+                    ADD_FAILURE() << "channel " << c << ": " << code;
+                }
+            }
+        }
+    }
+    ASSERT_FALSE(arrivals[0].empty()) << "no TESK 6 code on channel 0";
+    ASSERT_FALSE(arrivals[1].empty()) << "no TESK 2 code on channel 1";
+    // Latency of the first report: from the end of the latest message that
+    // ended before it.
+    auto latency = [](double arrival, auto schedule) {
+        double end = -1;
+        for (const auto& e : schedule) {
+            if (e.endSeconds <= arrival) {
+                end = e.endSeconds;
+            }
+        }
+        return arrival - end;
+    };
+    const char* names[2] = {"tesk6", "tesk2"};
+    for (int ch = 0; ch < 2; ++ch) {
+        std::string list;
+        for (double arrival : arrivals[ch]) {
+            const double l = ch == 0 ? latency(arrival, t6.Schedule(kSeconds))
+                                     : latency(arrival, t2.Schedule(kSeconds));
+            EXPECT_GE(l, 0.0);
+            EXPECT_LT(l, 4.0) << names[ch] << " report at " << arrival << " s";
+            list += std::to_string(static_cast<int>(l * 1000)) + " ";
+        }
+        RecordProperty(std::string(names[ch]) + "_latency_ms", list);
+    }
 }
 
 // The run with every stream switched off: the driver waits for the host's
