@@ -104,7 +104,8 @@ std::string DecodeAudio::BuildParameters() const {
         process, c.tdash_options.mode, c.dna_options.mode, static_cast<unsigned>(sfp.mode),
         static_cast<unsigned>(sfp.rate), static_cast<unsigned>(sfp.interval),
         static_cast<unsigned>(sfp.delivery), sfp.do_compress ? 1u : 0u,
-        static_cast<unsigned>(c.pas_options.delivery), static_cast<unsigned>(c.pas_options.interval),
+        static_cast<unsigned>(c.pas_options.delivery),
+        static_cast<unsigned>(c.pas_options.interval),
         static_cast<unsigned>(c.unitam_options.interval),
         static_cast<unsigned>(c.unitam_options.delivery),
         static_cast<unsigned>(c.unitam_options.block_size_mode),
@@ -284,9 +285,8 @@ int DecodeAudio::decodeAudioBuffer(unsigned char* block, unsigned int byteCount,
     if (byteCount == 0 || block == nullptr) {
         return 0;
     }
-    const int channels = audioChannelConfiguration.channels > 0
-                             ? audioChannelConfiguration.channels
-                             : kLineInChannels;
+    const int channels = audioChannelConfiguration.channels > 0 ? audioChannelConfiguration.channels
+                                                                : kLineInChannels;
     unsigned samples = byteCount / static_cast<unsigned>(channels) / 2;
     if (samples > kScratchSamples) {
         samples = kScratchSamples;

@@ -182,8 +182,8 @@ int LiveCapture::openSoundCard(AudioDevice_t devices[3], uiConfiguration_t* conf
         if (channels == 0) {
             channels = kCaptureStreamChannels;
         }
-        SetPaDeviceContext(&devices[k], static_cast<uint16_t>(k), number, channels, true,
-                           kNotUsed, 0, false, kCallbacks[k]);
+        SetPaDeviceContext(&devices[k], static_cast<uint16_t>(k), number, channels, true, kNotUsed,
+                           0, false, kCallbacks[k]);
     }
     for (int k = 0; k < kStreamCount; ++k) {
         if (config->device[k].load() == kNotUsed) {
@@ -389,9 +389,9 @@ bool LiveCapture::WriteCaptureBlock(unsigned stream, const void* input, unsigned
     const int16_t* in = static_cast<const int16_t*>(input);
     // Without an input buffer (or without channels) the block is silence; a
     // short buffer is completed with silence rather than read past its end.
-    const unsigned long frames =
-        (in == nullptr || channels == 0) ? 0 : (frameCount < kCaptureFrames ? frameCount
-                                                                           : kCaptureFrames);
+    const unsigned long frames = (in == nullptr || channels == 0)
+                                     ? 0
+                                     : (frameCount < kCaptureFrames ? frameCount : kCaptureFrames);
     const unsigned used = channels < kCaptureStreamChannels ? channels : kCaptureStreamChannels;
     unsigned long f = 0;
     for (; f < frames; ++f) {

@@ -28,12 +28,12 @@
 #include "audiocore/AudioChannelConfiguration.h"
 
 // Fixed capture format.
-constexpr int kCaptureSampleRate = 48000;      // Hz
-constexpr unsigned kCaptureFrames = 480;       // frames per callback and per block (10 ms)
-constexpr unsigned kCaptureChannels = 6;       // L, R, C, LFE, Ls, Rs
-constexpr unsigned kCaptureStreamChannels = 2; // channels each stream fills
-constexpr unsigned kCaptureSlots = 8;          // blocks in the ring
-constexpr unsigned kCaptureSlotBytes = 11520;  // bytes per slot; the first 5760 carry audio
+constexpr int kCaptureSampleRate = 48000;       // Hz
+constexpr unsigned kCaptureFrames = 480;        // frames per callback and per block (10 ms)
+constexpr unsigned kCaptureChannels = 6;        // L, R, C, LFE, Ls, Rs
+constexpr unsigned kCaptureStreamChannels = 2;  // channels each stream fills
+constexpr unsigned kCaptureSlots = 8;           // blocks in the ring
+constexpr unsigned kCaptureSlotBytes = 11520;   // bytes per slot; the first 5760 carry audio
 constexpr unsigned kCaptureBlockBytes = kCaptureFrames * kCaptureChannels * 2;  // 5760
 // Slot the driver reads first. Half a ring (40 ms) behind the writers, so
 // streams B and C, which do not signal, have filled a slot before it is read.

@@ -80,14 +80,14 @@ void BM_LiveDecodeBlock(benchmark::State& state) {
         std::copy(audio.begin() + static_cast<std::ptrdiff_t>(next * blockSamples),
                   audio.begin() + static_cast<std::ptrdiff_t>((next + 1) * blockSamples),
                   block.begin());
-        driver.decodeAudioBuffer(reinterpret_cast<unsigned char*>(block.data()),
-                                 kCaptureBlockBytes, &config);
+        driver.decodeAudioBuffer(reinterpret_cast<unsigned char*>(block.data()), kCaptureBlockBytes,
+                                 &config);
         next = (next + 1) % blocks;
     }
     // 10 ms of audio per iteration: the share of one core that keeps up with it.
-    state.counters["core_percent"] = benchmark::Counter(
-        0.01 / 100.0 * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["core_percent"] =
+        benchmark::Counter(0.01 / 100.0 * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     // Empty the host rings so they do not overflow across runs.
     char text[4096];
     for (unsigned c = 0; c < kReportChannels; ++c) {

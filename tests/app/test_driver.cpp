@@ -125,7 +125,8 @@ TEST(DecodeDriver, InitializeBuildsTheMeterAndTheSharedConfiguration) {
     EXPECT_FALSE(shared->displayDateTimeString);
     EXPECT_FALSE(shared->downmixSfpInputAudio);
     EXPECT_EQ(shared->reportMode, kReportModeJson);
-    for (const char* name : {shared->infile, shared->baseFileName, shared->outdir, shared->logdir}) {
+    for (const char* name :
+         {shared->infile, shared->baseFileName, shared->outdir, shared->logdir}) {
         EXPECT_STREQ(name, "");
     }
 }
@@ -245,7 +246,8 @@ TEST(DecodeDriver, CodesReachTheirChannelsSoonAfterTheMessageEnds) {
     std::vector<int16_t> pcm[2];
     const std::vector<float> wm[2] = {t6.Synthesize(kSeconds), t2.Synthesize(kSeconds)};
     for (int ch = 0; ch < 2; ++ch) {
-        const std::vector<float> host = SignalMix::MakeHost(HostKind::PinkNoise, frames, 0.1, 5 + ch);
+        const std::vector<float> host =
+            SignalMix::MakeHost(HostKind::PinkNoise, frames, 0.1, 5 + ch);
         pcm[ch] = SignalMix::ToInt16(SignalMix::Mix(wm[ch], host, -15.0));
     }
 

@@ -8,14 +8,13 @@
 // pulseaudio-utils packages; skipped otherwise.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 #include <signal.h>
 #include <sndfile.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <rapidjson/document.h>
 
 #include <chrono>
 #include <cmath>
@@ -43,7 +42,7 @@ using namespace Kelvane::Generators;
 namespace {
 
 constexpr double kAudioSeconds = 30.0;
-constexpr double kQuietFrom = 22.0;   // the last part is played 20 dB quieter
+constexpr double kQuietFrom = 22.0;      // the last part is played 20 dB quieter
 constexpr double kReconfigureAt = 12.0;  // seconds after the host's configuration
 constexpr double kRatioDb = -15.0;
 constexpr double kHostRms[2] = {0.1, 0.05};  // left, right
@@ -125,7 +124,7 @@ int Wait(pid_t pid) {
 }
 
 int RunProgram(const std::vector<std::string>& args, const std::string& out = "/dev/null",
-        const std::string& err = "/dev/null") {
+               const std::string& err = "/dev/null") {
     const pid_t pid = Spawn(args, out, err);
     return pid < 0 ? -1 : Wait(pid);
 }
@@ -190,12 +189,12 @@ protected:
     }
 
     void StartServer() {
-        const int rc = RunProgram({pulseaudio_, "-D", "--exit-idle-time=-1", "--disallow-exit", "-n",
-                            "--use-pid-file=yes",
-                            "--load=module-null-sink sink_name=tavik rate=48000 channels=2 "
-                            "format=s16le",
-                            "--load=module-native-protocol-unix"},
-                           "/dev/null", dir_ + "/pulseaudio.log");
+        const int rc = RunProgram({pulseaudio_, "-D", "--exit-idle-time=-1", "--disallow-exit",
+                                   "-n", "--use-pid-file=yes",
+                                   "--load=module-null-sink sink_name=tavik rate=48000 channels=2 "
+                                   "format=s16le",
+                                   "--load=module-native-protocol-unix"},
+                                  "/dev/null", dir_ + "/pulseaudio.log");
         ASSERT_EQ(rc, 0) << ReadFile(dir_ + "/pulseaudio.log");
         const double until = WallNow() + 10;
         while (WallNow() < until && serverPid_ <= 0) {
@@ -419,12 +418,12 @@ TEST_F(LivePulse, PlayedCodesAndLevelsReachTheHostAcrossADeviceChange) {
     // device change to the pulse device (the same source) part-way through.
     const std::string out = dir_ + "/host.out";
     const std::string err = dir_ + "/host.err";
-    const pid_t host = Spawn({host_, "--library", library_, "--families", "all", "--channels",
-                              "2", "--devices", "default,off,off", "--reconfigure",
-                              std::to_string(kReconfigureAt) + ":" + std::to_string(pulseDevice) +
-                                  ",off,off",
-                              "--duration", "90"},
-                             out, err);
+    const pid_t host =
+        Spawn({host_, "--library", library_, "--families", "all", "--channels", "2", "--devices",
+               "default,off,off", "--reconfigure",
+               std::to_string(kReconfigureAt) + ":" + std::to_string(pulseDevice) + ",off,off",
+               "--duration", "90"},
+              out, err);
     ASSERT_GT(host, 0);
     const bool started = WaitForText(err, "Start detecting audio codes.", 30);
     double playStart = 0;
@@ -447,9 +446,10 @@ TEST_F(LivePulse, PlayedCodesAndLevelsReachTheHostAcrossADeviceChange) {
     int at = 0;
     for (const char* text :
          {"Begin DecodeAudio", "Tavik3 line in decoder build version 0.1.0.6.",
-          "Request to update to 2,2,-1,-99,-99 configuration", "Decoding TESK2, TESK6 and ZELT codes",
-          "Filtered code display selected", "Kelvane Audio SDK, version 6.0.16",
-          "Audio Consumer Manager version: 6.0.16", "Attempting to open sound card.",
+          "Request to update to 2,2,-1,-99,-99 configuration",
+          "Decoding TESK2, TESK6 and ZELT codes", "Filtered code display selected",
+          "Kelvane Audio SDK, version 6.0.16", "Audio Consumer Manager version: 6.0.16",
+          "Attempting to open sound card.",
           "PortAudio version number = ", "Sound card successfully opened.", "Selected input is ",
           "Built on Kelvane Audio SDK, version 6.0.16", "Begin sampling audio",
           "Start detecting audio codes."}) {
@@ -536,8 +536,8 @@ TEST_F(LivePulse, PlayedCodesAndLevelsReachTheHostAcrossADeviceChange) {
             }
         }
         EXPECT_GE(firstLoud, 0) << "channel " << ch << " never near " << loud;
-        EXPECT_GT(firstQuiet, firstLoud) << "channel " << ch << " never near " << quiet
-                                         << " after the loud part";
+        EXPECT_GT(firstQuiet, firstLoud)
+            << "channel " << ch << " never near " << quiet << " after the loud part";
     }
 }
 
@@ -545,8 +545,8 @@ TEST_F(LivePulse, WithoutASoundServerTheDecoderReportsAndKeepsRunning) {
     // No server: the pulse plugin finds nothing to connect to.
     const std::string out = dir_ + "/host.out";
     const std::string err = dir_ + "/host.err";
-    const pid_t host = Spawn({host_, "--library", library_, "--channels", "2", "--duration", "30"},
-                             out, err);
+    const pid_t host =
+        Spawn({host_, "--library", library_, "--channels", "2", "--duration", "30"}, out, err);
     ASSERT_GT(host, 0);
     const bool timedOut = WaitForText(err, "Critical error, timout waiting for audio receive", 25);
     kill(host, SIGTERM);
@@ -563,8 +563,9 @@ TEST_F(LivePulse, WithoutASoundServerTheDecoderReportsAndKeepsRunning) {
     EXPECT_EQ(Find(diags, "Sound card successfully opened."), -1) << errText;
     const int start = Find(diags, "Start detecting audio codes.", attempt);
     EXPECT_GE(start, 0) << errText;
-    EXPECT_GE(Find(diags, "Critical error, timout waiting for audio receive semaphore.Close and "
-                          "re - open audio system.",
+    EXPECT_GE(Find(diags,
+                   "Critical error, timout waiting for audio receive semaphore.Close and "
+                   "re - open audio system.",
                    start),
               0)
         << errText;

@@ -13,6 +13,9 @@
 // so standard output carries only detection lines.
 #include <dlfcn.h>
 #include <portaudio.h>
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,10 +27,6 @@
 #include <cstring>
 #include <string>
 #include <thread>
-
-#include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 namespace {
 
@@ -330,8 +329,7 @@ int main(int argc, char** argv) {
     auto setConfiguration =
         reinterpret_cast<SetConfigurationFn>(dlsym(lib, "_Z16setConfigurationPc"));
     auto getAudioCodes = reinterpret_cast<GetAudioCodesFn>(dlsym(lib, "_Z13getAudioCodesjPcj"));
-    auto getAudioLevels =
-        reinterpret_cast<GetAudioLevelsFn>(dlsym(lib, "_Z14getAudioLevelsjPiS_"));
+    auto getAudioLevels = reinterpret_cast<GetAudioLevelsFn>(dlsym(lib, "_Z14getAudioLevelsjPiS_"));
     auto getDiagMessage = reinterpret_cast<GetDiagMessageFn>(dlsym(lib, "_Z14getDiagMessagePcj"));
     if (!startDecoding || !setConfiguration || !getAudioCodes || !getAudioLevels ||
         !getDiagMessage) {
