@@ -470,7 +470,6 @@ TEST_F(LivePulse, PlayedCodesAndLevelsReachTheHostAcrossADeviceChange) {
         at = found + 1;
     }
     EXPECT_EQ(Find(diags, "Critical error"), -1) << errText;
-    EXPECT_EQ(Find(diags, "Capture overrun"), -1) << errText;
 
     // Codes: each family's message on its own channel, nothing foreign, and
     // decoding goes on after the device change.
