@@ -1,0 +1,392 @@
+// The file decoder and the generator, run as programs: sample formats, rates,
+// standard input, several files in one process, options, errors and the
+// timeline.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <map>
+#include <regex>
+#include <vector>
+
+#include "tools/ToolRun.h"
+
+using namespace tool_test;
+
+namespace {
+
+const std::string kStart = "1767225600";  // 2026-01-01 00:00:00 UTC
+const std::string kMarks =
+    " --time " + kStart +
+    " --mark 0:tesk6-prog:sid=0x1234 --mark 0:tesk2-prog:sid=0x0abc"
+    " --mark 0:zelt-prog:layer=1,id=0x1234 --mark 1:tesk6-rs:id=0x123456789"
+    " --mark 1:tesk2-rs:id=0x123456789 --mark 1:zelt-comm:id=0x5a3c96e1d";
+
+const std::set<Payload> kKnown = {
+    {0, "TESK6", "PROG", "sid 4660"},
+    {0, "TESK2", "PROG", "sid 2748"},
+    {0, "ZELT", "1", "id 0x1234"},
+    {1, "TESK6", "COMM_RS", "commId 0x123456789"},
+    {1, "TESK2", "COMM_RS", "commId 0x123456789"},
+    {1, "ZELT", "4", "commId 0x5a3c96e1d"},
+};
+
+std::string Scratch(const std::string& name) { return ScratchDir() + "/" + name; }
+
+std::string Decode(const std::string& args) {
+    return Tavikdecode() + " -q --start-time " + kStart + " " + args;
+}
+
+// Rewrites a 16-bit file with another sample format (and optionally only its
+// first channel), sample for sample, through libsndfile.
+void Convert(const std::string& from, const std::string& to, int format, bool firstChannelOnly) {
+    SF_INFO in{};
+    SNDFILE* src = sf_open(from.c_str(), SFM_READ, &in);
+    ASSERT_NE(src, nullptr);
+    std::vector<short> all(static_cast<size_t>(in.frames * in.channels));
+    ASSERT_EQ(sf_readf_short(src, all.data(), in.frames), in.frames);
+    sf_close(src);
+    SF_INFO out{};
+    out.samplerate = in.samplerate;
+    out.channels = firstChannelOnly ? 1 : in.channels;
+    out.format = format;
+    std::vector<short> data;
+    for (sf_count_t i = 0; i < in.frames; ++i)
+        for (int c = 0; c < out.channels; ++c) data.push_back(all[i * in.channels + c]);
+    SNDFILE* dst = sf_open(to.c_str(), SFM_WRITE, &out);
+    ASSERT_NE(dst, nullptr) << sf_strerror(nullptr);
+    if ((format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT) {
+        // Full scale 1.0 = 32768, so every sample converts back exactly.
+        std::vector<float> f(data.begin(), data.end());
+        for (float& v : f) v /= 32768.0f;
+        ASSERT_EQ(sf_writef_float(dst, f.data(), in.frames), in.frames);
+    } else {
+        ASSERT_EQ(sf_writef_short(dst, data.data(), in.frames), in.frames);
+    }
+    sf_close(dst);
+}
+
+// The test files, made once per build of the generator and shared by the test
+// processes: each is generated into a private folder that is then renamed into
+// place, so concurrent test processes never see a half-written set.
+std::string FixtureDir() {
+    struct stat st {};
+    stat(Tavikgen().c_str(), &st);
+    const std::string dir =
+        BinaryDir() + "/tests/tools/fixtures-" + std::to_string(static_cast<long>(st.st_mtime));
+    if (access((dir + "/done").c_str(), F_OK) == 0) return dir;
+    const std::string tmp = ScratchDir() + "/fixtures";
+    std::system(("mkdir -p '" + tmp + "'").c_str());
+    auto in = [&](const std::string& name) { return tmp + "/" + name; };
+    // 12 s carry at least two repetitions of every message: enough for each
+    // family's confirmation.
+    const std::string gen = Tavikgen() + " --seconds 12 --host pink --ratio -20" + kMarks;
+    EXPECT_EQ(RunTool(gen + " -o " + in("orig.wav")).status, 0);
+    EXPECT_EQ(RunTool(gen + " --rate 44100 -o " + in("r44.wav")).status, 0);
+    EXPECT_EQ(RunTool(gen + " --rate 96000 -o " + in("r96.wav")).status, 0);
+    Convert(in("orig.wav"), in("pcm24.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, false);
+    Convert(in("orig.wav"), in("pcm32.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_32, false);
+    Convert(in("orig.wav"), in("float.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, false);
+    Convert(in("orig.wav"), in("orig.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24, false);
+    Convert(in("orig.wav"), in("mono.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, true);
+    std::ofstream(in("done")) << "ok";
+    if (std::rename(tmp.c_str(), dir.c_str()) != 0) {
+        // Another process was first (or the folder is stale from a failed run).
+        if (access((dir + "/done").c_str(), F_OK) != 0) return tmp;
+    }
+    return dir;
+}
+
+class Tavikdecode : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        fixtures_ = new std::string(FixtureDir());
+        original_ = new RunResult(RunTool(Decode(Path("orig.wav"))));
+    }
+    static void TearDownTestSuite() {
+        delete original_;
+        delete fixtures_;
+    }
+    static std::string Path(const std::string& name) { return *fixtures_ + "/" + name; }
+    static RunResult* original_;
+    static std::string* fixtures_;
+};
+std::string* Tavikdecode::fixtures_ = nullptr;
+RunResult* Tavikdecode::original_ = nullptr;
+
+TEST_F(Tavikdecode, OriginalCarriesEveryKnownPayloadAndASummary) {
+    ASSERT_EQ(original_->status, 0) << original_->err;
+    const auto found = PayloadSet(original_->out);
+    for (const auto& p : kKnown) EXPECT_TRUE(found.count(p)) << std::get<3>(p);
+    for (const auto& p : found) EXPECT_LT(std::get<0>(p), 2u);
+    EXPECT_NE(original_->err.find("packing mode 3"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(original_->err,
+                                  std::regex("channel 0: TESK2 [1-9][0-9]*, TESK6 [1-9][0-9]*, "
+                                             "ZELT [1-9]")))
+        << original_->err;
+    EXPECT_NE(original_->err.find("real time per channel"), std::string::npos);
+}
+
+// 24-bit, 32-bit integer and float samples reach the meter in their own packing
+// mode; their conversion to 16 bits gives back the original samples, so the
+// codes must be the very same lines. FLAC is read through the same path.
+TEST_F(Tavikdecode, EveryPackingModeDecodesTheSameCodes) {
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"pcm24.wav", "packing mode 0"},
+        {"pcm32.wav", "packing mode 5"},
+        {"float.wav", "packing mode 4"},
+        {"orig.flac", "packing mode 0"},
+    };
+    for (const auto& [file, mode] : files) {
+        const RunResult r = RunTool(Decode(Path(file)));
+        ASSERT_EQ(r.status, 0) << file << ": " << r.err;
+        EXPECT_NE(r.err.find(mode), std::string::npos) << file << ": " << r.err;
+        EXPECT_EQ(PayloadSet(r.out), PayloadSet(original_->out)) << file;
+        EXPECT_EQ(r.out, original_->out) << file;
+    }
+}
+
+TEST_F(Tavikdecode, OtherRatesAndMonoDecodeTheSamePayloads) {
+    const auto original = PayloadSet(original_->out);
+    for (const std::string file : {"r44.wav", "r96.wav"}) {
+        const RunResult r = RunTool(Decode(Path(file)));
+        ASSERT_EQ(r.status, 0) << file << ": " << r.err;
+        const auto found = PayloadSet(r.out);
+        for (const auto& p : kKnown) EXPECT_TRUE(found.count(p)) << file << " " << std::get<3>(p);
+        for (const auto& p : found) EXPECT_TRUE(original.count(p)) << file << " " << std::get<3>(p);
+    }
+    const RunResult mono = RunTool(Decode(Path("mono.wav")));
+    ASSERT_EQ(mono.status, 0) << mono.err;
+    std::set<Payload> channel0;
+    for (const auto& p : original)
+        if (std::get<0>(p) == 0) channel0.insert(p);
+    EXPECT_EQ(PayloadSet(mono.out), channel0);
+}
+
+TEST_F(Tavikdecode, StandardInputStream) {
+    const RunResult r = RunTool("cat '" + Path("orig.wav") + "' | " + Decode("-"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, original_->out);
+}
+
+// Each file gets a meter of its own whose callbacks number the channels from 0,
+// so a second file reports exactly what it reports alone.
+TEST_F(Tavikdecode, SeveralFilesInOneProcessEachReportFromChannelZero) {
+    const RunResult twice = RunTool(Decode(Path("orig.wav") + " " + Path("orig.wav")));
+    ASSERT_EQ(twice.status, 0) << twice.err;
+    EXPECT_EQ(twice.out, original_->out + original_->out);
+
+    const RunResult mono = RunTool(Decode(Path("mono.wav")));
+    const RunResult both = RunTool(Decode(Path("mono.wav") + " " + Path("orig.wav")));
+    ASSERT_EQ(both.status, 0) << both.err;
+    EXPECT_EQ(both.out, mono.out + original_->out);
+}
+
+TEST_F(Tavikdecode, FamilyChannelAndRawOptions) {
+    // Mode word 1: ZELT only.
+    const RunResult zelt = RunTool(Decode("--mode 1 " + Path("orig.wav")));
+    ASSERT_EQ(zelt.status, 0) << zelt.err;
+    std::set<Payload> expected;
+    for (const auto& p : PayloadSet(original_->out))
+        if (std::get<1>(p) == "ZELT") expected.insert(p);
+    EXPECT_EQ(PayloadSet(zelt.out), expected);
+    const RunResult tesk = RunTool(Decode("--families tesk6,tesk2 " + Path("orig.wav")));
+    for (const auto& p : PayloadSet(tesk.out)) EXPECT_NE(std::get<1>(p), "ZELT");
+
+    // One channel: exactly the original's lines of that channel.
+    const RunResult one = RunTool(Decode("--channel 1 " + Path("orig.wav")));
+    ASSERT_EQ(one.status, 0) << one.err;
+    std::string channel1;
+    std::istringstream in(original_->out);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("{\"channel\":1,", 0) == 0) channel1 += line + "\n";
+    EXPECT_EQ(one.out, channel1);
+    EXPECT_EQ(one.err.find("channel 0:"), std::string::npos);
+
+    // Raw display hands on every detection unfiltered: at least as many codes.
+    const RunResult raw = RunTool(Decode("--raw " + Path("orig.wav")));
+    ASSERT_EQ(raw.status, 0) << raw.err;
+    EXPECT_GT(ParseLines(raw.out).size(), ParseLines(original_->out).size());
+}
+
+// Bad input and bad options: a clear message naming the cause, a non-zero
+// exit, nothing on standard output, even when good files come first.
+TEST_F(Tavikdecode, ErrorsExitNonZeroWithNothingOnStandardOutput) {
+    const std::string orig = ReadFile(Path("orig.wav"));
+    {
+        std::ofstream(Scratch("garbage.wav"), std::ios::binary) << "RIFF1234WAVEnot audio at all";
+        std::ofstream(Scratch("truncated.wav"), std::ios::binary) << orig.substr(0, orig.size() / 2);
+        std::ofstream(Scratch("empty.wav"), std::ios::binary) << "";
+        // Header intact, data chunk cut inside a frame.
+        std::ofstream(Scratch("cut.wav"), std::ios::binary) << orig.substr(0, 44 + 4 * 1000 + 3);
+    }
+    SF_INFO wide{};
+    wide.samplerate = 48000;
+    wide.channels = 17;
+    wide.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(Scratch("wide.wav").c_str(), SFM_WRITE, &wide);
+    ASSERT_NE(f, nullptr);
+    std::vector<short> zeros(17 * 4800);
+    sf_writef_short(f, zeros.data(), 4800);
+    sf_close(f);
+    ASSERT_EQ(RunTool(Tavikgen() + " --seconds 1 --rate 22050 -o " + Scratch("r22.wav")).status, 0);
+    ASSERT_EQ(RunTool(Tavikgen() + " --seconds 1 --rate 11025 -o " + Scratch("r11.wav")).status, 0);
+
+    struct Case {
+        std::string args;
+        int status;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {Scratch("garbage.wav"), 1, "garbage.wav: cannot read audio"},
+        {Scratch("empty.wav"), 1, "empty.wav: cannot read audio"},
+        {Scratch("truncated.wav"), 1, "truncated.wav: truncated file"},
+        {Scratch("cut.wav"), 1, "cut.wav: truncated file"},
+        {Scratch("missing.wav"), 1, "missing.wav: cannot read audio"},
+        {Scratch("wide.wav"), 1, "unsupported channel count 17"},
+        {Scratch("r22.wav"), 1, "22050 Hz is not supported by the TESK 2 decoder"},
+        {Scratch("r11.wav"), 1, "11025 Hz is not supported"},
+        {Path("orig.wav") + " " + Scratch("garbage.wav"), 1, "garbage.wav"},
+        {"--channel 2 " + Path("orig.wav"), 1, "has no channel 2"},
+        {"--bogus " + Path("orig.wav"), 2, "unknown option --bogus"},
+        {"--mode 9 " + Path("orig.wav"), 2, "mode word"},
+        {"--families tesk7 " + Path("orig.wav"), 2, "unknown family"},
+        {"--start-time soon " + Path("orig.wav"), 2, "start time"},
+        {"--timeline x.svg " + Path("orig.wav") + " " + Path("orig.wav"), 2, "one input"},
+        {"- -", 2, "standard input"},
+        {"", 2, "no input file"},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = RunTool(Decode(c.args) + " < /dev/null");
+        EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
+        EXPECT_EQ(r.out, "") << c.args;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << ": " << r.err;
+    }
+    // A rate one family refuses decodes with the others left out.
+    const RunResult r22 = RunTool(Decode("--families zelt,tesk6 " + Scratch("r22.wav")));
+    EXPECT_EQ(r22.status, 0) << r22.err;
+}
+
+// Minimal XML well-formedness: every tag closed in order, quoted attributes,
+// one root element.
+bool WellFormed(const std::string& xml, std::string* why) {
+    std::vector<std::string> stack;
+    size_t i = 0, roots = 0;
+    while ((i = xml.find('<', i)) != std::string::npos) {
+        const size_t end = xml.find('>', i);
+        if (end == std::string::npos) return *why = "unclosed tag", false;
+        std::string tag = xml.substr(i + 1, end - i - 1);
+        i = end + 1;
+        if (tag[0] == '?' || tag[0] == '!') continue;
+        if (std::count(tag.begin(), tag.end(), '"') % 2 != 0) return *why = "quote in " + tag, false;
+        if (tag[0] == '/') {
+            const std::string name = tag.substr(1);
+            if (stack.empty() || stack.back() != name) return *why = "stray </" + name + ">", false;
+            stack.pop_back();
+            continue;
+        }
+        const bool selfClosing = tag.back() == '/';
+        const std::string name = tag.substr(0, tag.find_first_of(" /"));
+        if (stack.empty()) ++roots;
+        if (!selfClosing) stack.push_back(name);
+    }
+    if (!stack.empty()) return *why = "<" + stack.back() + "> not closed", false;
+    if (roots != 1) return *why = "not one root element", false;
+    const std::regex badAmp("&(?!(amp|lt|gt|quot|apos);)");
+    if (std::regex_search(xml, badAmp)) return *why = "bare &", false;
+    return true;
+}
+
+TEST_F(Tavikdecode, TimelineNamesEveryDetection) {
+    const std::string svg = Scratch("timeline.svg");
+    const RunResult r = RunTool(Decode("--timeline " + svg + " " + Path("orig.wav")));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, original_->out);
+    const std::string text = ReadFile(svg);
+    std::string why;
+    EXPECT_TRUE(WellFormed(text, &why)) << why;
+    EXPECT_NE(text.find("<svg xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
+
+    // One mark with a tooltip per code, naming channel, family and identifier;
+    // one row per channel and family.
+    std::multiset<std::string> titles;
+    const std::regex mark("<rect [^>]*><title>([^<]*)</title></rect>");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), mark);
+         it != std::sregex_iterator(); ++it)
+        titles.insert((*it)[1]);
+    const auto lines = ParseLines(original_->out);
+    EXPECT_EQ(titles.size(), lines.size());
+    std::map<Payload, size_t> wanted;
+    for (const auto& p : lines) ++wanted[p];
+    for (const auto& [p, n] : wanted) {
+        const std::string prefix = "ch" + std::to_string(std::get<0>(p)) + " " + std::get<1>(p);
+        size_t matching = 0;
+        for (const auto& t : titles)
+            matching += t.rfind(prefix, 0) == 0 && t.find(std::get<3>(p)) != std::string::npos;
+        EXPECT_GE(matching, n) << prefix << " " << std::get<3>(p);
+    }
+    for (const std::string row : {"ch0 TESK6", "ch0 TESK2", "ch0 ZELT", "ch1 TESK6", "ch1 ZELT"})
+        EXPECT_NE(text.find(">" + row + "</text>"), std::string::npos) << row;
+}
+
+TEST(Tavikgen, FormatsRatesAndBadRequests) {
+    const std::string out16 = ScratchDir() + "/g16.wav";
+    const std::string outF = ScratchDir() + "/gf.wav";
+    ASSERT_EQ(RunTool(Tavikgen() + " --seconds 2 --rate 32000 -n 3 --host white -o " + out16 +
+                  " --mark 2:tesk6-prog:sid=7")
+                  .status,
+              0);
+    ASSERT_EQ(RunTool(Tavikgen() + " --seconds 2 --float --host silence -n 1 -o " + outF +
+                  " --mark 0:zelt-flag:value=3")
+                  .status,
+              0);
+    SF_INFO a{}, b{};
+    SNDFILE* fa = sf_open(out16.c_str(), SFM_READ, &a);
+    SNDFILE* fb = sf_open(outF.c_str(), SFM_READ, &b);
+    ASSERT_TRUE(fa && fb);
+    EXPECT_EQ(a.samplerate, 32000);
+    EXPECT_EQ(a.channels, 3);
+    EXPECT_EQ(a.frames, 64000);
+    EXPECT_EQ(a.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
+    EXPECT_EQ(b.format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT);
+    sf_close(fa);
+    sf_close(fb);
+
+    // A host file carries over: its rate and length become the output's.
+    const std::string onHost = ScratchDir() + "/onhost.wav";
+    const RunResult h = RunTool(Tavikgen() + " --host " + out16 + " -o " + onHost +
+                            " --mark 1:tesk2-rs:id=0x123456789");
+    ASSERT_EQ(h.status, 0) << h.err;
+    SF_INFO c{};
+    SNDFILE* fc = sf_open(onHost.c_str(), SFM_READ, &c);
+    ASSERT_NE(fc, nullptr);
+    EXPECT_EQ(c.samplerate, 32000);
+    EXPECT_EQ(c.frames, 64000);
+    sf_close(fc);
+
+    const std::vector<std::string> bad = {
+        "--mark 0:tesk6-prog",                  // no sid
+        "--mark 2:tesk6-prog:sid=1",            // channel beyond -n 2
+        "--mark 0:tesk5-prog:sid=1",            // unknown kind
+        "--mark 0:zelt-prog:layer=3,id=0x1234", // layer of the commercial message
+        "--mark 0:tesk2-prog:sid=1,colour=red", // unknown field
+        "--rate 4000",
+        "--channels 7",
+    };
+    for (const auto& args : bad) {
+        const std::string out = ScratchDir() + "/bad.wav";
+        const RunResult r = RunTool(Tavikgen() + " -n 2 -o " + out + " " + args);
+        EXPECT_EQ(r.status, 2) << args << ": " << r.err;
+        EXPECT_FALSE(r.err.empty()) << args;
+        EXPECT_TRUE(ReadFile(out).empty()) << args;
+    }
+    // Valid syntax, impossible message: refused with status 1.
+    const RunResult dup = RunTool(Tavikgen() + " -o " + ScratchDir() + "/dup.wav" +
+                              " --mark 0:zelt-prog:layer=1,id=0x1234"
+                              " --mark 0:zelt-prog:layer=1,id=0x5678");
+    EXPECT_EQ(dup.status, 1) << dup.err;
+    EXPECT_EQ(RunTool(Tavikgen() + " --help").status, 0);
+}
+
+}  // namespace
