@@ -164,6 +164,8 @@ Options ParseOptions(int argc, char** argv) {
         }
     }
     if (o.output.empty()) UsageError("no output file (-o)");
+    // A WAV header is completed after the data, which a pipe does not allow.
+    if (o.output == "-") UsageError("-o needs a file name (standard output is not supported)");
     for (const auto& m : o.marks) {
         if (m.channel >= o.channels)
             UsageError("message on channel " + std::to_string(m.channel) + " but only " +
