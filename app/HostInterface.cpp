@@ -114,13 +114,17 @@ std::vector<int> parseInts(const char* text) {
     return values;
 }
 
-int hostStartDecoding(int argc, char** argv) {
+int hostStartDecoding(int argc, char** argv) { return startDecodingWith(runDecoder, argc, argv); }
+
+int startDecodingWith(DecoderRunner runner, int argc, char** argv) {
     uiConfiguration.configured.store(0, std::memory_order_release);
     // One host report object per process, never deleted: report callbacks keep
     // pointers to it for as long as the process runs.
     static CTavikReportImplementation* const report = new CTavikReportImplementation();
     try {
-        runDecoder(argc, argv, report);
+        if (runner != nullptr) {
+            runner(argc, argv, report);
+        }
     } catch (const std::invalid_argument& e) {
         std::cerr << "Invalid argument: " << e.what() << std::endl;
         return 1;

@@ -120,13 +120,12 @@ void postDiagMessage(const char* format, ...) __attribute__((format(printf, 1, 2
 // are clamped to INT_MIN / INT_MAX. A null text yields no values.
 std::vector<int> parseInts(const char* text);
 
-// Hook into the decode driver: builds the factories and the driver and runs it on
-// the calling thread with `report` as host report object. Returns only by an
-// exception (std::invalid_argument or another std::exception), which
-// hostStartDecoding prints. Until the driver is part of the library this hook
-// writes "Decode driver is not available in this build." to standard error and
-// returns.
+// Hook into the decode driver (app/RunDecoder.cpp): builds the factories and the
+// driver and runs it on the calling thread with `report` as host report object.
+// Returns only by an exception (std::invalid_argument or another
+// std::exception), which hostStartDecoding prints.
 void runDecoder(int argc, char** argv, CTavikReportCallback* report);
+using DecoderRunner = void (*)(int argc, char** argv, CTavikReportCallback* report);
 
 // ---------------------------------------------------------------------------
 // The host functions. The implementations are hostXxx below (part of the
@@ -137,11 +136,15 @@ void runDecoder(int argc, char** argv, CTavikReportCallback* report);
 
 // Runs the decoder on the calling thread: clears the configured flag, creates the
 // process's host report object (once; it is never deleted), and calls runDecoder.
+// While the host has not configured the library the driver waits, so in practice
+// the call does not come back.
 // An std::invalid_argument is printed to standard error as "Invalid argument: "
 // + text + newline, any other std::exception as "AudioSDK exception caught",
 // newline, text, newline. Returns 1 after such an exception, 0 if runDecoder
 // returns normally.
 int hostStartDecoding(int argc, char** argv);
+// hostStartDecoding with another runner in place of runDecoder.
+int startDecodingWith(DecoderRunner runner, int argc, char** argv);
 
 // Applies the host configuration string: five integers (mode word, channel count,
 // L/R device, C/LFE device, Ls/Rs device) separated by single characters, e.g.

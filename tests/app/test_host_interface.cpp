@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -180,25 +181,31 @@ TEST_F(HostInterface, RejectedConfigurationsChangeNothing) {
     EXPECT_EQ(takeDiagnostics(), (Texts{"\nConfiguration rejected: no configuration text"}));
 }
 
-TEST_F(HostInterface, StartDecodingClearsTheConfiguredFlag) {
+void throwInvalidArgument(int, char**, CTavikReportCallback* report) {
+    if (report == nullptr) return;
+    throw std::invalid_argument("bad channel selection");
+}
+
+void throwRuntimeError(int, char**, CTavikReportCallback*) { throw std::runtime_error("no meter"); }
+
+TEST_F(HostInterface, StartDecodingClearsTheFlagAndPrintsWhatEndedTheRun) {
     configure("0,6,1,2,3");
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(hostStartDecoding(0, nullptr), 0);
-    const std::string out = ::testing::internal::GetCapturedStdout();
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(startDecodingWith(throwInvalidArgument, 0, nullptr), 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "CTavikReport is created.\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Invalid argument: bad channel selection\n");
+    // The driver must wait for a new configuration; the old values are kept.
     EXPECT_EQ(uiConfiguration.configured.load(), 0);
-    // The values of the earlier configuration are kept.
     EXPECT_EQ(uiConfiguration.channelCount.load(), 6);
-    EXPECT_EQ(out, "CTavikReport is created.\n");
-    EXPECT_EQ(err, "Decode driver is not available in this build.\n");
 
     // The report object is made once per process.
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    hostStartDecoding(0, nullptr);
+    EXPECT_EQ(startDecodingWith(throwRuntimeError, 0, nullptr), 1);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "AudioSDK exception caught\nno meter\n");
 }
 
 // ---- detection rings ----
