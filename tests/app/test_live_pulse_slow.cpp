@@ -161,10 +161,8 @@ protected:
         if (pulseaudio_.empty() || pactl_.empty() || paplay_.empty()) {
             GTEST_SKIP() << "pulseaudio or pulseaudio-utils is not installed";
         }
-        const char* bin = std::getenv("TAVIK_BINARY_DIR");
-        ASSERT_NE(bin, nullptr) << "TAVIK_BINARY_DIR not set";
-        host_ = std::string(bin) + "/tools/tavikhost/tavikhost";
-        library_ = std::string(bin) + "/app/libtavik3.so";
+        host_ = TAVIK_HOST_PROGRAM;
+        library_ = TAVIK_LIBRARY_FILE;
         ASSERT_TRUE(Executable(host_)) << host_ << " is not built";
         ASSERT_EQ(access(library_.c_str(), R_OK), 0) << library_ << " is not built";
 
@@ -510,11 +508,16 @@ TEST_F(LivePulse, PlayedCodesAndLevelsReachTheHostAcrossADeviceChange) {
     EXPECT_GE(found[3], 1) << "ZELT on the right channel";
     EXPECT_GE(afterChange[0], 1) << "left channel after the device change";
     EXPECT_GE(afterChange[1], 1) << "right channel after the device change";
+    // How long after the end of a message in the played audio its report
+    // reached the host (filtered display: a report may also confirm an earlier
+    // repetition, so this is a figure to watch, not a bound).
+    std::string latencyList;
     for (double l : latencies) {
         EXPECT_GE(l, 0.0);
-        EXPECT_LT(l, 6.0);
-        std::cout << "latency " << l << " s\n";
+        latencyList += std::to_string(static_cast<int>(l * 1000)) + " ";
     }
+    RecordProperty("latency_ms", latencyList);
+    std::cout << "latencies (ms): " << latencyList << "\n";
 
     // Levels: the played level per channel (pink noise at RMS 0.1 and 0.05 give
     // about -50 and -64 on the meter's natural-log scale), then 20 dB quieter
