@@ -17,11 +17,10 @@ using namespace tool_test;
 namespace {
 
 const std::string kStart = "1767225600";  // 2026-01-01 00:00:00 UTC
-const std::string kMarks =
-    " --time " + kStart +
-    " --mark 0:tesk6-prog:sid=0x1234 --mark 0:tesk2-prog:sid=0x0abc"
-    " --mark 0:zelt-prog:layer=1,id=0x1234 --mark 1:tesk6-rs:id=0x123456789"
-    " --mark 1:tesk2-rs:id=0x123456789 --mark 1:zelt-comm:id=0x5a3c96e1d";
+const std::string kMarks = " --time " + kStart +
+                           " --mark 0:tesk6-prog:sid=0x1234 --mark 0:tesk2-prog:sid=0x0abc"
+                           " --mark 0:zelt-prog:layer=1,id=0x1234 --mark 1:tesk6-rs:id=0x123456789"
+                           " --mark 1:tesk2-rs:id=0x123456789 --mark 1:zelt-comm:id=0x5a3c96e1d";
 
 const std::set<Payload> kKnown = {
     {0, "TESK6", "PROG", "sid 4660"},
@@ -216,7 +215,8 @@ TEST_F(Tavikdecode, ErrorsExitNonZeroWithNothingOnStandardOutput) {
     const std::string orig = ReadFile(Path("orig.wav"));
     {
         std::ofstream(Scratch("garbage.wav"), std::ios::binary) << "RIFF1234WAVEnot audio at all";
-        std::ofstream(Scratch("truncated.wav"), std::ios::binary) << orig.substr(0, orig.size() / 2);
+        std::ofstream(Scratch("truncated.wav"), std::ios::binary)
+            << orig.substr(0, orig.size() / 2);
         std::ofstream(Scratch("empty.wav"), std::ios::binary) << "";
         // Header intact, data chunk cut inside a frame.
         std::ofstream(Scratch("cut.wav"), std::ios::binary) << orig.substr(0, 44 + 4 * 1000 + 3);
@@ -279,7 +279,8 @@ bool WellFormed(const std::string& xml, std::string* why) {
         std::string tag = xml.substr(i + 1, end - i - 1);
         i = end + 1;
         if (tag[0] == '?' || tag[0] == '!') continue;
-        if (std::count(tag.begin(), tag.end(), '"') % 2 != 0) return *why = "quote in " + tag, false;
+        if (std::count(tag.begin(), tag.end(), '"') % 2 != 0)
+            return *why = "quote in " + tag, false;
         if (tag[0] == '/') {
             const std::string name = tag.substr(1);
             if (stack.empty() || stack.back() != name) return *why = "stray </" + name + ">", false;
@@ -334,11 +335,11 @@ TEST(Tavikgen, FormatsRatesAndBadRequests) {
     const std::string out16 = ScratchDir() + "/g16.wav";
     const std::string outF = ScratchDir() + "/gf.wav";
     ASSERT_EQ(RunTool(Tavikgen() + " --seconds 2 --rate 32000 -n 3 --host white -o " + out16 +
-                  " --mark 2:tesk6-prog:sid=7")
+                      " --mark 2:tesk6-prog:sid=7")
                   .status,
               0);
     ASSERT_EQ(RunTool(Tavikgen() + " --seconds 2 --float --host silence -n 1 -o " + outF +
-                  " --mark 0:zelt-flag:value=3")
+                      " --mark 0:zelt-flag:value=3")
                   .status,
               0);
     SF_INFO a{}, b{};
@@ -356,7 +357,7 @@ TEST(Tavikgen, FormatsRatesAndBadRequests) {
     // A host file carries over: its rate and length become the output's.
     const std::string onHost = ScratchDir() + "/onhost.wav";
     const RunResult h = RunTool(Tavikgen() + " --host " + out16 + " -o " + onHost +
-                            " --mark 1:tesk2-rs:id=0x123456789");
+                                " --mark 1:tesk2-rs:id=0x123456789");
     ASSERT_EQ(h.status, 0) << h.err;
     SF_INFO c{};
     SNDFILE* fc = sf_open(onHost.c_str(), SFM_READ, &c);
@@ -366,11 +367,11 @@ TEST(Tavikgen, FormatsRatesAndBadRequests) {
     sf_close(fc);
 
     const std::vector<std::string> bad = {
-        "--mark 0:tesk6-prog",                  // no sid
-        "--mark 2:tesk6-prog:sid=1",            // channel beyond -n 2
-        "--mark 0:tesk5-prog:sid=1",            // unknown kind
-        "--mark 0:zelt-prog:layer=3,id=0x1234", // layer of the commercial message
-        "--mark 0:tesk2-prog:sid=1,colour=red", // unknown field
+        "--mark 0:tesk6-prog",                   // no sid
+        "--mark 2:tesk6-prog:sid=1",             // channel beyond -n 2
+        "--mark 0:tesk5-prog:sid=1",             // unknown kind
+        "--mark 0:zelt-prog:layer=3,id=0x1234",  // layer of the commercial message
+        "--mark 0:tesk2-prog:sid=1,colour=red",  // unknown field
         "--rate 4000",
         "--channels 7",
     };
@@ -383,8 +384,8 @@ TEST(Tavikgen, FormatsRatesAndBadRequests) {
     }
     // Valid syntax, impossible message: refused with status 1.
     const RunResult dup = RunTool(Tavikgen() + " -o " + ScratchDir() + "/dup.wav" +
-                              " --mark 0:zelt-prog:layer=1,id=0x1234"
-                              " --mark 0:zelt-prog:layer=1,id=0x5678");
+                                  " --mark 0:zelt-prog:layer=1,id=0x1234"
+                                  " --mark 0:zelt-prog:layer=1,id=0x5678");
     EXPECT_EQ(dup.status, 1) << dup.err;
     EXPECT_EQ(RunTool(Tavikgen() + " --help").status, 0);
 }

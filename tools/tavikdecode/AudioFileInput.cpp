@@ -25,8 +25,8 @@ bool LogShowsTruncation(SNDFILE* file, std::string* detail) {
         std::string text(line, next ? static_cast<size_t>(next - line) : std::strlen(line));
         char chunk[16] = {0};
         unsigned long long declared = 0, actual = 0;
-        if (std::sscanf(text.c_str(), " %15s : %llu (should be %llu)", chunk, &declared,
-                        &actual) == 3 &&
+        if (std::sscanf(text.c_str(), " %15s : %llu (should be %llu)", chunk, &declared, &actual) ==
+                3 &&
             (std::strcmp(chunk, "data") == 0 || std::strcmp(chunk, "SSND") == 0) &&
             declared > actual && declared != 0xFFFFFFFFull && declared != 0x7FFFFFFFull) {
             char buffer[128];
@@ -68,8 +68,8 @@ bool AudioFileInput::Open(const std::string& path, std::string* error) {
         return false;
     }
     if (info_.samplerate < kMinRate || info_.samplerate > kMaxRate) {
-        *error = "unsupported sample rate " + std::to_string(info_.samplerate) +
-                 " Hz (8000 to 192000)";
+        *error =
+            "unsupported sample rate " + std::to_string(info_.samplerate) + " Hz (8000 to 192000)";
         return false;
     }
     // A pipe has no length; libsndfile then reports a huge or zero count.
@@ -106,16 +106,22 @@ std::string AudioFileInput::Description() const {
     sf_command(nullptr, SFC_GET_FORMAT_INFO, &major, sizeof major);
     const char* sample = "16-bit";
     switch (packing_) {
-        case Kelvane::AudioCore::THREE_BYTES_LITTLE_ENDIAN: sample = "24-bit"; break;
-        case Kelvane::AudioCore::FOUR_BYTES_INT32: sample = "32-bit integer"; break;
-        case Kelvane::AudioCore::FOUR_BYTES_FLOAT: sample = "float"; break;
-        default: break;
+        case Kelvane::AudioCore::THREE_BYTES_LITTLE_ENDIAN:
+            sample = "24-bit";
+            break;
+        case Kelvane::AudioCore::FOUR_BYTES_INT32:
+            sample = "32-bit integer";
+            break;
+        case Kelvane::AudioCore::FOUR_BYTES_FLOAT:
+            sample = "float";
+            break;
+        default:
+            break;
     }
     char buffer[256];
     std::snprintf(buffer, sizeof buffer, "%s, %d channel%s, %d Hz, %s (packing mode %d)",
-                  major.name ? major.name : "audio", info_.channels,
-                  info_.channels == 1 ? "" : "s", info_.samplerate, sample,
-                  static_cast<int>(packing_));
+                  major.name ? major.name : "audio", info_.channels, info_.channels == 1 ? "" : "s",
+                  info_.samplerate, sample, static_cast<int>(packing_));
     return buffer;
 }
 

@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr double kLeft = 150;       // room for the row labels
+constexpr double kLeft = 150;  // room for the row labels
 constexpr double kRight = 20;
-constexpr double kTop = 50;         // title and time axis
+constexpr double kTop = 50;  // title and time axis
 constexpr double kRowHeight = 28;
 constexpr double kPlotWidth = 1000;
 
@@ -22,8 +22,8 @@ const char* ColourOf(const std::string& family) {
 
 // A tick spacing giving about ten ticks over the file.
 double TickStep(double seconds) {
-    static const double kSteps[] = {0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 1800,
-                                    3600};
+    static const double kSteps[] = {0.1, 0.2, 0.5, 1,   2,   5,    10,  15,
+                                    30,  60,  120, 300, 600, 1800, 3600};
     for (double s : kSteps) {
         if (seconds / s <= 12) return s;
     }
@@ -37,11 +37,21 @@ std::string TimelineSvg::Escape(const std::string& text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
             default:
                 // Control characters are not allowed in XML 1.0 text.
                 if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n') out += c;
@@ -54,8 +64,7 @@ std::string TimelineSvg::Escape(const std::string& text) {
 bool TimelineSvg::Write(const std::string& path, const std::string& title, double seconds,
                         const std::vector<unsigned>& channels,
                         const std::vector<std::string>& families,
-                        const std::vector<CFileReport::Detection>& detections,
-                        std::string* error) {
+                        const std::vector<CFileReport::Detection>& detections, std::string* error) {
     // Rows: every decoded channel x family, plus rows for codes of an unknown
     // family should any arrive.
     std::vector<std::string> rowFamilies = families;
@@ -114,8 +123,8 @@ bool TimelineSvg::Write(const std::string& path, const std::string& title, doubl
     // Row labels and baselines.
     for (size_t r = 0; r < rows.size(); ++r) {
         const double y = kTop + kRowHeight * (static_cast<double>(r) + 0.5);
-        std::fprintf(f, "<text x=\"8\" y=\"%.1f\" dominant-baseline=\"middle\">ch%u %s</text>\n",
-                     y, rows[r].first, Escape(rows[r].second).c_str());
+        std::fprintf(f, "<text x=\"8\" y=\"%.1f\" dominant-baseline=\"middle\">ch%u %s</text>\n", y,
+                     rows[r].first, Escape(rows[r].second).c_str());
         std::fprintf(f,
                      "<line x1=\"%.0f\" y1=\"%.1f\" x2=\"%.0f\" y2=\"%.1f\" stroke=\"#999999\"/>\n",
                      kLeft, y, kLeft + kPlotWidth, y);

@@ -88,9 +88,15 @@ bool ParseInt(const char* text, long min, long max, long* value) {
 
 void ApplyModeWord(long mode, Options* o) {
     switch (mode & kModeFamilyMask) {
-        case 0: o->tesk2 = o->tesk6 = true, o->zelt = false; break;
-        case 1: o->tesk2 = o->tesk6 = false, o->zelt = true; break;
-        default: o->tesk2 = o->tesk6 = o->zelt = true; break;
+        case 0:
+            o->tesk2 = o->tesk6 = true, o->zelt = false;
+            break;
+        case 1:
+            o->tesk2 = o->tesk6 = false, o->zelt = true;
+            break;
+        default:
+            o->tesk2 = o->tesk6 = o->zelt = true;
+            break;
     }
     o->raw = (mode & kModeRawDisplay) != 0;
 }
@@ -214,8 +220,11 @@ std::string BaseName(const std::string& path) {
 class Progress {
 public:
     Progress(bool enabled, int64_t totalFrames, int rate)
-        : enabled_(enabled), total_(totalFrames), rate_(rate),
-          start_(std::chrono::steady_clock::now()), last_(start_) {}
+        : enabled_(enabled),
+          total_(totalFrames),
+          rate_(rate),
+          start_(std::chrono::steady_clock::now()),
+          last_(start_) {}
 
     void Update(int64_t frames, bool force = false) {
         if (!enabled_) return;
@@ -231,9 +240,9 @@ public:
             const int filled = static_cast<int>(fraction * kWidth);
             std::string bar(static_cast<size_t>(filled), '#');
             bar.append(static_cast<size_t>(kWidth - filled), '-');
-            std::fprintf(stderr, "\r[%s] %7.1f / %.1f s %3d%%  %6.1fx real time ", bar.c_str(),
-                         pos, static_cast<double>(total_) / rate_,
-                         static_cast<int>(fraction * 100), speed);
+            std::fprintf(stderr, "\r[%s] %7.1f / %.1f s %3d%%  %6.1fx real time ", bar.c_str(), pos,
+                         static_cast<double>(total_) / rate_, static_cast<int>(fraction * 100),
+                         speed);
         } else {
             std::fprintf(stderr, "\r%7.1f s  %6.1fx real time ", pos, speed);
         }
@@ -277,8 +286,7 @@ int DecodeFile(AudioFileInput& in, const Options& o, const std::vector<Family>& 
     const int channels = in.Channels();
     const int rate = in.SampleRate();
     std::fprintf(stderr, "tavikdecode: %s: %s", in.Path().c_str(), in.Description().c_str());
-    if (in.Frames() >= 0)
-        std::fprintf(stderr, ", %.1f s", static_cast<double>(in.Frames()) / rate);
+    if (in.Frames() >= 0) std::fprintf(stderr, ", %.1f s", static_cast<double>(in.Frames()) / rate);
     std::fputc('\n', stderr);
 
     uint32_t start = o.startTime;

@@ -29,7 +29,9 @@ const std::vector<KindEntry>& Kinds() {
     using K = MarkSpec::Kind;
     static const std::vector<KindEntry> kinds = {
         {"tesk6-prog", F::Tesk6, K::Program, {"sid", "time", "code", "dist", "dst", "tx", "rep"}},
-        {"tesk6-comm", F::Tesk6, K::Commercial,
+        {"tesk6-comm",
+         F::Tesk6,
+         K::Commercial,
          {"sid", "time", "code", "dist", "dst", "tx", "rep"}},
         {"tesk6-rs", F::Tesk6, K::CommercialRs, {"id", "rep"}},
         {"tesk2-prog", F::Tesk2, K::Program, {"sid", "time", "code", "dist", "dst", "rep"}},
@@ -45,7 +47,9 @@ const std::vector<KindEntry>& Kinds() {
 }  // namespace
 
 std::string MarkSpec::KindName() const {
-    const char* f = family == Family::Tesk6 ? "TESK 6" : family == Family::Tesk2 ? "TESK 2" : "ZELT";
+    const char* f = family == Family::Tesk6   ? "TESK 6"
+                    : family == Family::Tesk2 ? "TESK 2"
+                                              : "ZELT";
     const char* k = kind == Kind::Program      ? "program"
                     : kind == Kind::Commercial ? "commercial"
                     : kind == Kind::Flag       ? "commercial flag"
@@ -67,8 +71,8 @@ bool MarkSpec::Parse(const std::string& text, MarkSpec* out, std::string* error)
     }
     m.channel = static_cast<int>(channel);
     const size_t c2 = text.find(':', c1 + 1);
-    const std::string kindName = text.substr(c1 + 1, c2 == std::string::npos ? std::string::npos
-                                                                              : c2 - c1 - 1);
+    const std::string kindName =
+        text.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
     const KindEntry* entry = nullptr;
     for (const auto& k : Kinds()) {
         if (kindName == k.name) entry = &k;
@@ -157,12 +161,12 @@ bool MarkSpec::Parse(const std::string& text, MarkSpec* out, std::string* error)
     const bool needsId = m.kind == Kind::CommercialRs || m.kind == Kind::Flag ||
                          (m.family == Family::Zelt && m.kind == Kind::Program);
     if (needsId && !seen.count("id") && !seen.count("value")) {
-        *error = "'" + text + "': " + kindName + " needs " +
-                 (m.kind == Kind::Flag ? "value=" : "id=");
+        *error =
+            "'" + text + "': " + kindName + " needs " + (m.kind == Kind::Flag ? "value=" : "id=");
         return false;
     }
-    if ((m.family == Family::Tesk6 || m.family == Family::Tesk2) &&
-        m.kind != Kind::CommercialRs && !seen.count("sid")) {
+    if ((m.family == Family::Tesk6 || m.family == Family::Tesk2) && m.kind != Kind::CommercialRs &&
+        !seen.count("sid")) {
         *error = "'" + text + "': " + kindName + " needs sid=";
         return false;
     }

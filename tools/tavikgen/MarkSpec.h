@@ -27,10 +27,10 @@ struct MarkSpec {
     int channel = 0;
     Family family = Family::Tesk6;
     Kind kind = Kind::Program;
-    uint64_t sid = 0;          // TESK SID
-    uint64_t id = 0;           // commercial identifier, ZELT program id, or ZELT flag value
-    std::optional<uint64_t> time;    // POSIX seconds
-    std::optional<uint64_t> code;    // family time code (TESK) or minute (ZELT)
+    uint64_t sid = 0;              // TESK SID
+    uint64_t id = 0;               // commercial identifier, ZELT program id, or ZELT flag value
+    std::optional<uint64_t> time;  // POSIX seconds
+    std::optional<uint64_t> code;  // family time code (TESK) or minute (ZELT)
     std::optional<uint64_t> dist;
     bool dst = false;
     bool transmission = false;

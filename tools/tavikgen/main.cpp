@@ -383,9 +383,15 @@ int main(int argc, char** argv) {
     for (const auto& [key, g] : groups) {
         std::vector<float> wm;
         switch (g.family) {
-            case MarkSpec::Family::Tesk6: wm = SynthesizeTesk6(g, o.rate, o.seconds, o.time); break;
-            case MarkSpec::Family::Tesk2: wm = SynthesizeTesk2(g, o.rate, o.seconds, o.time); break;
-            case MarkSpec::Family::Zelt: wm = SynthesizeZelt(g, o.rate, o.seconds, o.time); break;
+            case MarkSpec::Family::Tesk6:
+                wm = SynthesizeTesk6(g, o.rate, o.seconds, o.time);
+                break;
+            case MarkSpec::Family::Tesk2:
+                wm = SynthesizeTesk2(g, o.rate, o.seconds, o.time);
+                break;
+            case MarkSpec::Family::Zelt:
+                wm = SynthesizeZelt(g, o.rate, o.seconds, o.time);
+                break;
         }
         wm.resize(frames, 0.0f);
         std::vector<float>& ch = out[static_cast<size_t>(g.channel)];
