@@ -303,6 +303,7 @@ struct Code {
     std::string family;  // "TESK6", "TESK2", "ZELT"
     std::string id;      // sid as decimal (TESK) or the ZELT id text
     int layer = 0;       // ZELT layer
+    std::string line;    // as printed
 };
 
 std::vector<Code> ParseCodes(const std::string& stdoutText) {
@@ -315,6 +316,7 @@ std::vector<Code> ParseCodes(const std::string& stdoutText) {
             continue;
         }
         Code c;
+        c.line = line;
         c.time = d["time"].GetDouble();
         c.channel = d["channel"].GetUint();
         const auto& code = d["code"];
@@ -494,8 +496,7 @@ TEST_F(LivePulse, PlayedCodesAndLevelsReachTheHostAcrossADeviceChange) {
         } else if (c.channel == 1 && c.family == "ZELT" && c.id == zeltRight && c.layer == 2) {
             ++found[3];
         } else {
-            ADD_FAILURE() << "unexpected code on channel " << c.channel << ": " << c.family << " "
-                          << c.id;
+            ADD_FAILURE() << "unexpected code at " << c.time - playStart << " s: " << c.line;
             continue;
         }
         if (c.time > reconfiguredBy) {
