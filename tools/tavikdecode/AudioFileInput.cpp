@@ -72,9 +72,37 @@ bool AudioFileInput::Open(const std::string& path, std::string* error) {
             "unsupported sample rate " + std::to_string(info_.samplerate) + " Hz (8000 to 192000)";
         return false;
     }
-    // A pipe has no length; libsndfile then reports a huge or zero count.
-    const bool seekable = (info_.seekable != 0);
-    frames_ = (seekable && info_.frames >= 0) ? info_.frames : -1;
+    frames_ = info_.frames >= 0 ? info_.frames : -1;
+    if (info_.seekable == 0) {
+        // A stream's length comes from its header alone. Writers that cannot
+        // seek back leave a placeholder size there (all bits set), which reads
+        // as about 4 GB of data: such a stream has no known length.
+        int container = 0;
+        switch (info_.format & SF_FORMAT_SUBMASK) {
+            case SF_FORMAT_PCM_S8:
+            case SF_FORMAT_PCM_U8:
+                container = 1;
+                break;
+            case SF_FORMAT_PCM_16:
+                container = 2;
+                break;
+            case SF_FORMAT_PCM_24:
+                container = 3;
+                break;
+            case SF_FORMAT_PCM_32:
+            case SF_FORMAT_FLOAT:
+                container = 4;
+                break;
+            case SF_FORMAT_DOUBLE:
+                container = 8;
+                break;
+            default:
+                break;
+        }
+        const long double bytes =
+            static_cast<long double>(info_.frames) * info_.channels * container;
+        if (container == 0 || info_.frames <= 0 || bytes >= 0xFFFFFF00p0L) frames_ = -1;
+    }
 
     switch (info_.format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_24:
