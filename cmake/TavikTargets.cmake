@@ -20,7 +20,8 @@ endfunction()
 # tavik_tests(LABEL LIBS...)
 #   Every test_*.cpp of the calling folder becomes one GoogleTest program,
 #   linked to LIBS, registered with CTest under LABEL. Tests run with TZ=UTC
-#   unless they set a zone themselves.
+#   unless they set a zone themselves; the macros TAVIK_SOURCE_DIR and
+#   TAVIK_BINARY_DIR name the source and build trees.
 function(tavik_tests label)
   find_package(GTest REQUIRED)
   file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
@@ -30,20 +31,22 @@ function(tavik_tests label)
     add_executable(${_exe} ${_t})
     target_link_libraries(${_exe} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main GTest::gmock)
     target_include_directories(${_exe} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
-    # test_*_threads.cpp also runs in the ThreadSanitizer build;
-    # test_*_slow.cpp is left out of the sanitizer build.
-    set(_labels ${label})
+    target_compile_definitions(${_exe} PRIVATE
+      TAVIK_SOURCE_DIR="${PROJECT_SOURCE_DIR}" TAVIK_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    # One label per program (gtest_discover_tests splits list-valued
+    # properties): test_*_threads.cpp is labelled "threads" and also runs in
+    # the ThreadSanitizer build; test_*_slow.cpp is labelled "slow" and is
+    # left out of the sanitizer build; everything else carries its area.
+    set(_label ${label})
     if(_n MATCHES "_threads$")
-      list(APPEND _labels threads)
-    endif()
-    if(_n MATCHES "_slow$")
-      list(APPEND _labels slow)
+      set(_label threads)
+    elseif(_n MATCHES "_slow$")
+      set(_label slow)
     endif()
     gtest_discover_tests(${_exe}
       DISCOVERY_TIMEOUT 60
       DISCOVERY_MODE PRE_TEST
-      PROPERTIES LABELS "${_labels}"
-                 ENVIRONMENT "TZ=UTC;TAVIK_SOURCE_DIR=${PROJECT_SOURCE_DIR};TAVIK_BINARY_DIR=${PROJECT_BINARY_DIR}")
+      PROPERTIES LABELS ${_label} ENVIRONMENT TZ=UTC)
   endforeach()
 endfunction()
 include(GoogleTest)
