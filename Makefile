@@ -1,10 +1,13 @@
-# Front door: `make demo` runs the main job, `make test` installs what is
-# missing, builds and runs every test. Other targets are for developers.
+# Front door: `make demo` runs the main job; `make test` installs what is
+# missing, builds, and runs every test in the normal build, then the whole
+# suite under AddressSanitizer + UndefinedBehaviorSanitizer and the
+# cross-thread tests under ThreadSanitizer. `make check` is the quick
+# normal-build run for day-to-day work.
 JOBS   ?= $(shell nproc)
 BUILD  ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test demo sanitize asan tsan bench clean
+.PHONY: deps build check test demo sanitize asan tsan bench clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -13,8 +16,10 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+check: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+test: check sanitize
 
 demo: build
 	bash scripts/demo.sh $(BUILD)

@@ -59,7 +59,8 @@ void LiveCapture::ResetCaptureRing() {
     reportedSignalFailures = 0;
     inTail = kCaptureFirstTail;
     streamingBufferSize = kCaptureBlockBytes;
-    std::atomic_thread_fence(std::memory_order_release);
+    // No fence needed: the ring is reset only while no stream runs, and
+    // starting a stream orders these writes before its first callback.
 }
 
 bool LiveCapture::CreateSemaphore() {
