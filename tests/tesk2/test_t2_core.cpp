@@ -75,14 +75,14 @@ TEST(Tesk2Chips, TableRowsFollowTheCyclicConstructionExceptRows11And26) {
 }
 
 TEST(Tesk2Chips, FlatSpectrumGivesZeroChipsAndATonePairGivesFullSwing) {
-    std::vector<float> spec(T2_SPECTRUM_FLOATS, 5.0f);
+    std::vector<float> spectrum(T2_SPECTRUM_FLOATS, 5.0f);
     int8_t chips[5];
-    T2_BitSnr(spec.data(), T2_LAYER0_BAND, chips);
+    T2_BitSnr(spectrum.data(), T2_LAYER0_BAND, chips);
     for (int v : chips) EXPECT_EQ(v, 0);
     // A "+" peak on pair 2 and a dip under the "-" tone: +2 - (-2) = 4.
-    spec[T2_LAYER0_BAND + 2] = 100.0f;
-    spec[T2_LAYER0_BAND + 12] = 1.0f;
-    T2_BitSnr(spec.data(), T2_LAYER0_BAND, chips);
+    spectrum[T2_LAYER0_BAND + 2] = 100.0f;
+    spectrum[T2_LAYER0_BAND + 12] = 1.0f;
+    T2_BitSnr(spectrum.data(), T2_LAYER0_BAND, chips);
     EXPECT_EQ(chips[2], 4);
     // Its neighbours now see one bin above them: pk drops from 2 to 1.
     EXPECT_EQ(chips[1], -1 - 2 + 2);

@@ -19,7 +19,7 @@
 #include "generators/Tesk6Generator.h"
 #include "generators/ZeltGenerator.h"
 #include "timebase/TeskTime.h"
-#include "tools/tavikgen/MarkSpec.h"
+#include "tools/tavikgen/MarkRequest.h"
 
 using namespace Kelvane::Generators;
 
@@ -46,10 +46,10 @@ const char kUsage[] =
     "      --seed N           noise seed (default 1)\n"
     "      --time T           POSIX seconds of the encoders' clocks at the start of the\n"
     "                         audio (default: now)\n"
-    "  -m, --mark SPEC        one message; repeat for more (see below)\n"
+    "  -m, --mark MARK        one message; repeat for more (see below)\n"
     "  -h, --help             this text\n"
     "\n"
-    "SPEC is CHANNEL:KIND[:FIELD=VALUE,...]; numbers are decimal or 0x hexadecimal.\n"
+    "MARK is CHANNEL:KIND[:FIELD=VALUE,...]; numbers are decimal or 0x hexadecimal.\n"
     "  tesk6-prog, tesk6-comm  sid=, time= or code= (29-bit time code), dist= (0 PC,\n"
     "                          1-3 FD1-FD3), dst=, tx=, rep=\n"
     "  tesk6-rs                id= (35-bit commercial identifier), rep=\n"
@@ -104,7 +104,7 @@ struct Options {
     double ratioDb = -20;
     uint32_t seed = 1;
     int64_t time = -1;
-    std::vector<MarkSpec> marks;
+    std::vector<MarkRequest> marks;
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -155,9 +155,9 @@ Options ParseOptions(int argc, char** argv) {
                 UsageError("time must be POSIX seconds");
             o.time = n;
         } else if (a == "-m" || a == "--mark") {
-            MarkSpec m;
+            MarkRequest m;
             std::string error;
-            if (!MarkSpec::Parse(value("a message"), &m, &error)) UsageError(error);
+            if (!MarkRequest::Parse(value("a message"), &m, &error)) UsageError(error);
             o.marks.push_back(m);
         } else {
             UsageError("unknown option " + a);
@@ -203,9 +203,9 @@ HostFile ReadHostFile(const std::string& path) {
 // Watermark of one family on one channel, built from all its messages.
 struct Group {
     int channel;
-    MarkSpec::Family family;
+    MarkRequest::Family family;
     double ratioDb;
-    std::vector<MarkSpec> marks;
+    std::vector<MarkRequest> marks;
 };
 
 std::string Hex(uint64_t v) {
@@ -214,7 +214,7 @@ std::string Hex(uint64_t v) {
     return b;
 }
 
-void WarnIfInvalidCommId(const MarkSpec& m) {
+void WarnIfInvalidCommId(const MarkRequest& m) {
     if (!CUCCValidator::IsValidCommID(static_cast<long>(m.id))) {
         std::fprintf(stderr,
                      "tavikgen: warning: commercial identifier %s on channel %d fails the "
@@ -227,8 +227,8 @@ std::vector<float> SynthesizeTesk6(const Group& g, int rate, double seconds, int
     Tesk6Generator gen(rate);
     for (const auto& m : g.marks) {
         Tesk6Message msg;
-        msg.kind = m.kind == MarkSpec::Kind::Program      ? Tesk6Kind::ProgramStandard
-                   : m.kind == MarkSpec::Kind::Commercial ? Tesk6Kind::CommercialStandard
+        msg.kind = m.kind == MarkRequest::Kind::Program      ? Tesk6Kind::ProgramStandard
+                   : m.kind == MarkRequest::Kind::Commercial ? Tesk6Kind::CommercialStandard
                                                           : Tesk6Kind::CommercialRs;
         msg.sid = static_cast<uint16_t>(m.sid);
         msg.dist = static_cast<uint8_t>(m.dist.value_or(0));
@@ -264,11 +264,11 @@ std::vector<float> SynthesizeTesk2(const Group& g, int rate, double seconds, int
     Tesk2Generator gen(rate);
     for (const auto& m : g.marks) {
         Tesk2Message msg;
-        msg.kind = m.kind == MarkSpec::Kind::Program      ? Tesk2Kind::ProgramStandard
-                   : m.kind == MarkSpec::Kind::Commercial ? Tesk2Kind::CommercialStandard
+        msg.kind = m.kind == MarkRequest::Kind::Program      ? Tesk2Kind::ProgramStandard
+                   : m.kind == MarkRequest::Kind::Commercial ? Tesk2Kind::CommercialStandard
                                                           : Tesk2Kind::CommercialRs;
         msg.sid = static_cast<uint16_t>(m.sid);
-        msg.dist = static_cast<uint8_t>(m.dist.value_or(m.kind == MarkSpec::Kind::Program ? 1 : 0));
+        msg.dist = static_cast<uint8_t>(m.dist.value_or(m.kind == MarkRequest::Kind::Program ? 1 : 0));
         msg.dst = m.dst;
         if (msg.kind == Tesk2Kind::CommercialRs) {
             if (m.id == 0 || m.id >= (1ull << 35)) Fail("TESK 2 identifier must be 1 to 2^35-1");
@@ -299,7 +299,7 @@ std::vector<float> SynthesizeZelt(const Group& g, int rate, double seconds, int6
     ZeltGenerator gen(rate);
     for (const auto& m : g.marks) {
         try {
-            if (m.kind == MarkSpec::Kind::Program) {
+            if (m.kind == MarkRequest::Kind::Program) {
                 const uint32_t minute =
                     m.code ? static_cast<uint32_t>(*m.code)
                            : ZeltGenerator::MinuteOfPosixTime(m.time.value_or(time));
@@ -307,7 +307,7 @@ std::vector<float> SynthesizeZelt(const Group& g, int rate, double seconds, int6
                 gen.AddProgram(m.zeltLayer, static_cast<uint16_t>(m.id), minute);
                 std::fprintf(stderr, "  channel %d: ZELT program layer %d id 0x%04x, minute %u\n",
                              m.channel, m.zeltLayer, static_cast<unsigned>(m.id), minute);
-            } else if (m.kind == MarkSpec::Kind::CommercialRs) {
+            } else if (m.kind == MarkRequest::Kind::CommercialRs) {
                 if (m.id == 0 || m.id >= (1ull << 36)) Fail("ZELT identifier must be 1 to 2^36-1");
                 gen.AddCommercial(m.id);
                 WarnIfInvalidCommId(m);
@@ -383,13 +383,13 @@ int main(int argc, char** argv) {
     for (const auto& [key, g] : groups) {
         std::vector<float> wm;
         switch (g.family) {
-            case MarkSpec::Family::Tesk6:
+            case MarkRequest::Family::Tesk6:
                 wm = SynthesizeTesk6(g, o.rate, o.seconds, o.time);
                 break;
-            case MarkSpec::Family::Tesk2:
+            case MarkRequest::Family::Tesk2:
                 wm = SynthesizeTesk2(g, o.rate, o.seconds, o.time);
                 break;
-            case MarkSpec::Family::Zelt:
+            case MarkRequest::Family::Zelt:
                 wm = SynthesizeZelt(g, o.rate, o.seconds, o.time);
                 break;
         }

@@ -1,4 +1,4 @@
-#include "tools/tavikgen/MarkSpec.h"
+#include "tools/tavikgen/MarkRequest.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -19,14 +19,14 @@ bool ParseNumber(const std::string& text, uint64_t* value) {
 
 struct KindEntry {
     const char* name;
-    MarkSpec::Family family;
-    MarkSpec::Kind kind;
+    MarkRequest::Family family;
+    MarkRequest::Kind kind;
     std::set<std::string> fields;
 };
 
 const std::vector<KindEntry>& Kinds() {
-    using F = MarkSpec::Family;
-    using K = MarkSpec::Kind;
+    using F = MarkRequest::Family;
+    using K = MarkRequest::Kind;
     static const std::vector<KindEntry> kinds = {
         {"tesk6-prog", F::Tesk6, K::Program, {"sid", "time", "code", "dist", "dst", "tx", "rep"}},
         {"tesk6-comm",
@@ -46,7 +46,7 @@ const std::vector<KindEntry>& Kinds() {
 
 }  // namespace
 
-std::string MarkSpec::KindName() const {
+std::string MarkRequest::KindName() const {
     const char* f = family == Family::Tesk6   ? "TESK 6"
                     : family == Family::Tesk2 ? "TESK 2"
                                               : "ZELT";
@@ -57,8 +57,8 @@ std::string MarkSpec::KindName() const {
     return std::string(f) + " " + k;
 }
 
-bool MarkSpec::Parse(const std::string& text, MarkSpec* out, std::string* error) {
-    MarkSpec m;
+bool MarkRequest::Parse(const std::string& text, MarkRequest* out, std::string* error) {
+    MarkRequest m;
     const size_t c1 = text.find(':');
     if (c1 == std::string::npos) {
         *error = "'" + text + "': expected CHANNEL:KIND[:FIELDS]";

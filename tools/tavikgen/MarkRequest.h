@@ -20,7 +20,7 @@
 #include <optional>
 #include <string>
 
-struct MarkSpec {
+struct MarkRequest {
     enum class Family { Tesk6, Tesk2, Zelt };
     enum class Kind { Program, Commercial, CommercialRs, Flag };
 
@@ -38,8 +38,8 @@ struct MarkSpec {
     int zeltLayer = 1;
     std::optional<double> ratioDb;
 
-    // Parses one specification; on failure returns false with a reason in *error.
-    static bool Parse(const std::string& text, MarkSpec* out, std::string* error);
+    // Parses one --mark argument; on failure returns false with a reason in *error.
+    static bool Parse(const std::string& text, MarkRequest* out, std::string* error);
     // "TESK 6 program" style name of the kind.
     std::string KindName() const;
 };
