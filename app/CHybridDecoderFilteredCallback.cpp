@@ -1,8 +1,6 @@
 #include "app/CHybridDecoderFilteredCallback.h"
 
 #include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include <cmath>
 #include <cstdio>
@@ -13,6 +11,8 @@
 #include "app/CTavikReportCallback.h"
 #include "app/HostInterface.h"
 #include "app/RunConfiguration.h"
+#include "decoders/tesk2/Tesk2DetectionText.h"
+#include "decoders/tesk6/TeskDetectionJson.h"
 #include "timebase/TeskTime.h"
 
 int32_t CHybridDecoderFilteredCallback::m_nHybridChannelSelection = 0;
@@ -27,19 +27,6 @@ int64_t ReadInt(const rapidjson::Value& o, const char* key) {
     if (it->value.IsInt64()) return it->value.GetInt64();
     if (it->value.IsUint64()) return int64_t(it->value.GetUint64());
     return int64_t(it->value.GetDouble());
-}
-
-const char* DistName(uint16_t dist) {
-    switch (dist) {
-        case 0:
-            return "COMM_STD";
-        case 1:
-            return "PC";
-        case 2:
-            return "FD";
-        default:
-            return "UN";
-    }
 }
 
 // Parses a text and tells whether it is a redundant standard commercial
@@ -165,8 +152,7 @@ bool CHybridDecoderFilteredCallback::ExtractRecord(const std::string& json,
     r.distribution = 3;
     auto dist = o.FindMember("dist");
     if (dist != o.MemberEnd() && dist->value.IsString() && dist->value.GetStringLength() < 16) {
-        const std::string d = dist->value.GetString();
-        r.distribution = d == "COMM_STD" ? 0 : d == "PC" ? 1 : d == "FD" ? 2 : 3;
+        r.distribution = Tesk2DistCode(dist->value.GetString());
     }
     r.transmission = 0;
     auto et = o.FindMember("elapsedTime");
@@ -262,53 +248,27 @@ bool CHybridDecoderFilteredCallback::DuplicateStep(const Watermark_Detection_Rec
 }
 
 std::string CHybridDecoderFilteredCallback::BuildOutput(const Watermark_Detection_Record_t& r) {
-    rapidjson::StringBuffer sb;
-    rapidjson::Writer<rapidjson::StringBuffer> w(sb);
-    w.StartObject();
-    w.Key("TESK2");
-    w.StartObject();
-    w.Key("elapsedTime");
-    w.Double(r.elapsedTime);
-    w.Key("layer");
-    w.String(r.layer == 2 ? "COMM_RS" : r.layer == 1 ? "COMM_STD" : "PROG");
-    if (r.layer == 2) {
-        char hex[32];
-        snprintf(hex, sizeof(hex), "0x%llx", (unsigned long long)r.commId);
-        w.Key("commId");
-        w.String(hex);
-    } else {
-        w.Key("sid");
-        w.Uint(r.sid);
-    }
-    w.Key("firstSymAge");
-    w.Int(r.firstSymAge);
-    w.Key("lastSymAge");
-    w.Int(r.lastSymAge);
-    w.Key("quality");
-    w.Uint(r.quality);
-    w.Key("strength");
-    w.Int(r.strength);
-    w.Key("depth");
-    w.Uint(r.depth);
-    w.Key("phase");
-    w.Uint(r.phase);
-    w.Key("timestamp");
-    w.Int(r.timestamp);
-    w.Key("dst");
-    w.Uint(r.dst);
-    w.Key("systemTime");
+    TeskDetectionText t;
+    t.elapsedTime = r.elapsedTime;
+    t.layer = r.layer == 2 ? "COMM_RS" : r.layer == 1 ? "COMM_STD" : "PROG";
+    t.commRs = r.layer == 2;
+    t.commId = r.commId;
+    t.sid = r.sid;
+    t.firstSymAge = r.firstSymAge;
+    t.lastSymAge = r.lastSymAge;
+    t.quality = r.quality;
+    t.strength = r.strength;
+    t.depth = r.depth;
+    t.phase = r.phase;
+    t.timestamp = r.timestamp;
+    t.dst = r.dst;
     // The daylight-saving flag travels in its own member; it is put back into
     // bit 31 so the POSIX time matches the decoder's raw text.
     uint8_t ambiguity = 0;
     const uint32_t code = uint32_t(r.timestamp) | (r.dst && r.timestamp >= 0 ? 0x80000000u : 0u);
-    w.Uint(Tesk2ToPosix(code, &ambiguity));
-    w.Key("dist");
-    w.String(DistName(r.distribution));
-    w.Key("sampleBlockIndex");
-    w.Uint(r.sampleBlockIndex);
-    w.Key("redundantCommStd");
-    w.Uint(r.redundantComm);
-    w.EndObject();
-    w.EndObject();
-    return std::string(sb.GetString(), sb.GetSize());
+    t.systemTime = Tesk2ToPosix(code, &ambiguity);
+    t.dist = Tesk2DistName(r.distribution);
+    t.sampleBlockIndex = r.sampleBlockIndex;
+    t.redundantCommStd = r.redundantComm;
+    return TeskDetectionJson(kTesk2Key, t);
 }

@@ -1,8 +1,6 @@
 #include "app/CTesk6DecoderFilteredCallback.h"
 
 #include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include <cctype>
 #include <cmath>
@@ -14,6 +12,8 @@
 #include "app/CTavikReportCallback.h"
 #include "app/HostInterface.h"
 #include "app/RunConfiguration.h"
+#include "decoders/tesk6/Tesk6DetectionText.h"
+#include "decoders/tesk6/TeskDetectionJson.h"
 #include "timebase/TeskTime.h"
 
 int32_t CTesk6DecoderFilteredCallback::m_nTesk6ChannelSelection = 0;
@@ -28,11 +28,6 @@ int64_t ReadInt(const rapidjson::Value& o, const char* key) {
     if (it->value.IsInt64()) return it->value.GetInt64();
     if (it->value.IsUint64()) return int64_t(it->value.GetUint64());
     return int64_t(it->value.GetDouble());
-}
-
-const char* DistName(uint16_t dist) {
-    static const char* const kNames[4] = {"PC", "FD1", "FD2", "FD3"};
-    return dist < 4 ? kNames[dist] : "Undefined";
 }
 
 }  // namespace
@@ -147,8 +142,7 @@ bool CTesk6DecoderFilteredCallback::ExtractRecord(const std::string& json,
     r.distribution = 4;
     auto dist = o.FindMember("dist");
     if (dist != o.MemberEnd() && dist->value.IsString() && dist->value.GetStringLength() < 16) {
-        const std::string d = dist->value.GetString();
-        r.distribution = d == "PC" ? 0 : d == "FD1" ? 1 : d == "FD2" ? 2 : d == "FD3" ? 3 : 4;
+        r.distribution = Tesk6DistCode(dist->value.GetString());
     }
     r.dst = ReadInt(o, "dst") != 0 ? 1 : 0;
     const int64_t tr = ReadInt(o, "transmission");
@@ -224,51 +218,25 @@ bool CTesk6DecoderFilteredCallback::DuplicateStep(const Watermark_Detection_Reco
 }
 
 std::string CTesk6DecoderFilteredCallback::BuildOutput(const Watermark_Detection_Record_t& r) {
-    rapidjson::StringBuffer sb;
-    rapidjson::Writer<rapidjson::StringBuffer> w(sb);
-    w.StartObject();
-    w.Key("TESK6");
-    w.StartObject();
-    w.Key("elapsedTime");
-    w.Double(r.elapsedTime);
-    w.Key("layer");
-    w.String(r.layer == 2 ? "COMM_RS" : r.layer == 1 ? "COMM_STD" : "PROG");
-    if (r.layer == 2) {
-        char hex[32];
-        snprintf(hex, sizeof(hex), "0x%llx", (unsigned long long)r.commId);
-        w.Key("commId");
-        w.String(hex);
-    } else {
-        w.Key("sid");
-        w.Uint(r.sid);
-    }
-    w.Key("firstSymAge");
-    w.Int(r.firstSymAge);
-    w.Key("lastSymAge");
-    w.Int(r.lastSymAge);
-    w.Key("quality");
-    w.Uint(r.quality);
-    w.Key("strength");
-    w.Int(r.strength);
-    w.Key("depth");
-    w.Uint(r.depth);
-    w.Key("phase");
-    w.Uint(r.phase);
-    w.Key("timestamp");
-    w.Int(r.timestamp);
-    w.Key("dst");
-    w.Uint(r.dst);
-    w.Key("systemTime");
-    w.Uint(Tesk6ToPosix(uint32_t(r.timestamp), uint8_t(r.dst)));
-    w.Key("dist");
-    w.String(DistName(r.distribution));
-    w.Key("transmission");
-    w.Uint(r.transmission);
-    w.Key("sampleBlockIndex");
-    w.Uint(r.sampleBlockIndex);
-    w.Key("redundantCommStd");
-    w.Uint(r.redundantComm);
-    w.EndObject();
-    w.EndObject();
-    return std::string(sb.GetString(), sb.GetSize());
+    TeskDetectionText t;
+    t.elapsedTime = r.elapsedTime;
+    t.layer = r.layer == 2 ? "COMM_RS" : r.layer == 1 ? "COMM_STD" : "PROG";
+    t.commRs = r.layer == 2;
+    t.commId = r.commId;
+    t.sid = r.sid;
+    t.firstSymAge = r.firstSymAge;
+    t.lastSymAge = r.lastSymAge;
+    t.quality = r.quality;
+    t.strength = r.strength;
+    t.depth = r.depth;
+    t.phase = r.phase;
+    t.timestamp = r.timestamp;
+    t.dst = r.dst;
+    t.systemTime = Tesk6ToPosix(uint32_t(r.timestamp), uint8_t(r.dst));
+    t.dist = Tesk6DistName(r.distribution);
+    t.hasTransmission = true;
+    t.transmission = r.transmission;
+    t.sampleBlockIndex = r.sampleBlockIndex;
+    t.redundantCommStd = r.redundantComm;
+    return TeskDetectionJson(kTesk6Key, t);
 }

@@ -1,44 +1,18 @@
 #include "decoders/tesk2/CTesk2DCFilter.h"
 
 #include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "decoders/tesk2/Tesk2DetectionText.h"
+#include "decoders/tesk6/TeskDetectionJson.h"
 #include "dsp/CUCCValidator.h"
 #include "dsp/CircData.h"
 #include "timebase/TeskTime.h"
 
 namespace {
-
-const char* DistName(uint32_t dist) {
-    switch (dist) {
-        case 0:
-            return "COMM_STD";
-        case 1:
-            return "PC";
-        case 2:
-            return "FD";
-        default:
-            return "UN";
-    }
-}
-
-const char* LayerName(uint32_t layer) {
-    switch (layer) {
-        case 0:
-            return "PROG";
-        case 1:
-            return "COMM_STD";
-        case 2:
-            return "COMM_RS";
-        default:
-            return "UN";
-    }
-}
 
 // Reads an integer member (any JSON number) as its 64-bit value.
 bool ReadInt(const rapidjson::Value& obj, const char* key, int64_t& out) {
@@ -86,7 +60,7 @@ bool CTesk2DCFilter::ConvertJsonStrToDetectionStruct(std::string json) {
     rapidjson::Document doc;
     doc.Parse(json.c_str(), json.size());
     if (doc.HasParseError() || !doc.IsObject()) return false;
-    auto top = doc.FindMember("TESK2");
+    auto top = doc.FindMember(kTesk2Key);
     if (top == doc.MemberEnd() || !top->value.IsObject()) return false;
     const rapidjson::Value& o = top->value;
     _WATERMARK_Detection_t& d = m_current;
@@ -130,10 +104,7 @@ bool CTesk2DCFilter::ConvertJsonStrToDetectionStruct(std::string json) {
     if (dist == o.MemberEnd() || !dist->value.IsString()) return false;
     char distText[16];
     snprintf(distText, sizeof(distText), "%s", dist->value.GetString());
-    d.dist = !strcmp(distText, "COMM_STD") ? 0
-             : !strcmp(distText, "PC")     ? 1
-             : !strcmp(distText, "FD")     ? 2
-                                           : 3;
+    d.dist = Tesk2DistCode(distText);
 
     if (!ReadInt(o, "sampleBlockIndex", v)) return false;
     d.sampleBlockIndex = uint32_t(v);
@@ -176,52 +147,25 @@ int CTesk2DCFilter::ValidateDetection(const _WATERMARK_Detection_t& a,
 }
 
 void CTesk2DCFilter::emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out) {
-    rapidjson::StringBuffer sb;
-    rapidjson::Writer<rapidjson::StringBuffer> w(sb);
-    w.StartObject();
-    w.Key("TESK2");
-    w.StartObject();
-    w.Key("elapsedTime");
-    w.Double(d.elapsedTime);
-    w.Key("layer");
-    w.String(LayerName(d.layer));
-    if (d.layer == 2) {
-        char hex[32];
-        snprintf(hex, sizeof(hex), "0x%llx", (unsigned long long)d.commId);
-        w.Key("commId");
-        w.String(hex);
-    } else {
-        w.Key("sid");
-        w.Uint(d.sid);
-    }
-    w.Key("firstSymAge");
-    w.Int(int32_t(d.start));
-    w.Key("lastSymAge");
-    w.Int(int32_t(d.end));
-    w.Key("quality");
-    w.Uint(d.quality);
-    w.Key("strength");
-    w.Int(d.strength);
-    w.Key("depth");
-    w.Uint(d.depth);
-    w.Key("phase");
-    w.Uint(d.phase);
-    w.Key("timestamp");
-    w.Int(int32_t(d.timestamp));
-    w.Key("dst");
-    w.Uint(d.dst);
-    w.Key("systemTime");
-    uint8_t ambiguity = 0;
-    w.Uint(Tesk2ToPosix(d.dst == 1 ? (d.timestamp | 0x80000000u) : d.timestamp, &ambiguity));
-    w.Key("dist");
-    w.String(DistName(d.dist));
-    w.Key("sampleBlockIndex");
-    w.Uint(d.sampleBlockIndex);
-    w.Key("redundantCommStd");
-    w.Uint(d.redundant);
-    w.EndObject();
-    w.EndObject();
-    out.emplace_back(sb.GetString(), sb.GetSize());
+    TeskDetectionText t;
+    t.elapsedTime = d.elapsedTime;
+    t.layer = TeskLayerName(d.layer);
+    t.commRs = d.layer == 2;
+    t.commId = d.commId;
+    t.sid = d.sid;
+    t.firstSymAge = int32_t(d.start);
+    t.lastSymAge = int32_t(d.end);
+    t.quality = d.quality;
+    t.strength = d.strength;
+    t.depth = d.depth;
+    t.phase = d.phase;
+    t.timestamp = int32_t(d.timestamp);
+    t.dst = d.dst;
+    t.systemTime = Tesk2SystemTime(d.timestamp, d.dst);
+    t.dist = Tesk2DistName(d.dist);
+    t.sampleBlockIndex = d.sampleBlockIndex;
+    t.redundantCommStd = d.redundant;
+    out.push_back(TeskDetectionJson(kTesk2Key, t));
 }
 
 void CTesk2DCFilter::FilterDetection(std::vector<std::string>& out) {

@@ -1,8 +1,5 @@
 #include "decoders/tesk2/CTesk2HybridDecoder.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <cstdio>
 #include <stdexcept>
 #include <vector>
@@ -10,6 +7,8 @@
 #include "audiocore/CAudioConsumerManager.h"
 #include "audiocore/CAudioResampler.h"
 #include "audiocore/CBufferManagerLL.h"
+#include "decoders/tesk2/Tesk2DetectionText.h"
+#include "decoders/tesk6/TeskDetectionJson.h"
 #include "timebase/TeskTime.h"
 
 namespace Kelvane {
@@ -21,32 +20,6 @@ using Kelvane::AudioCore::CAudioResampler;
 using Kelvane::AudioCore::CBufferManagerLL;
 
 namespace {
-
-const char* LayerName(uint32_t layer) {
-    switch (layer) {
-        case T2M_LAYER_PROG:
-            return "PROG";
-        case T2M_LAYER_COMM_STD:
-            return "COMM_STD";
-        case T2M_LAYER_COMM_RS:
-            return "COMM_RS";
-        default:
-            return "UN";
-    }
-}
-
-const char* DistName(uint32_t field) {
-    switch (field) {
-        case 0:
-            return "COMM_STD";
-        case 1:
-            return "PC";
-        case 2:
-            return "FD";
-        default:
-            return "UN";
-    }
-}
 
 constexpr double kBlockSeconds = 0.0026666666666666666;
 constexpr double kFlushSeconds = 2.997333333333333;
@@ -110,52 +83,25 @@ std::string CTesk2HybridDecoder::RecordToJson(const Tesk2Record_t& record, uint3
     double elapsed = decoded - double(d.lastSymAge) / 1000.0;
     if (elapsed < 0) elapsed = decoded;
 
-    rapidjson::StringBuffer sb;
-    rapidjson::Writer<rapidjson::StringBuffer> w(sb);
-    w.StartObject();
-    w.Key("TESK2");
-    w.StartObject();
-    w.Key("elapsedTime");
-    w.Double(elapsed);
-    w.Key("layer");
-    w.String(LayerName(d.layer));
-    if (d.layer == T2M_LAYER_COMM_RS) {
-        char hex[32];
-        snprintf(hex, sizeof(hex), "0x%llx", (unsigned long long)d.commId);
-        w.Key("commId");
-        w.String(hex);
-    } else {
-        w.Key("sid");
-        w.Uint(d.sid);
-    }
-    w.Key("firstSymAge");
-    w.Int(d.firstSymAge);
-    w.Key("lastSymAge");
-    w.Int(d.lastSymAge);
-    w.Key("quality");
-    w.Uint(d.quality);
-    w.Key("strength");
-    w.Int(d.strength);
-    w.Key("depth");
-    w.Uint(d.depth);
-    w.Key("phase");
-    w.Uint(d.phase);
-    w.Key("timestamp");
-    w.Int(int32_t(d.timestamp));
-    w.Key("dst");
-    w.Uint(d.flag);
-    w.Key("systemTime");
-    uint8_t ambiguity = 0;
-    w.Uint(Tesk2ToPosix(d.flag == 1 ? (d.timestamp | 0x80000000u) : d.timestamp, &ambiguity));
-    w.Key("dist");
-    w.String(DistName(d.field));
-    w.Key("sampleBlockIndex");
-    w.Uint(uint32_t(uint64_t(elapsed * 375.0)));
-    w.Key("redundantCommStd");
-    w.Uint(record.status == 0 ? 1u : 0u);
-    w.EndObject();
-    w.EndObject();
-    return std::string(sb.GetString(), sb.GetSize());
+    TeskDetectionText t;
+    t.elapsedTime = elapsed;
+    t.layer = TeskLayerName(d.layer);
+    t.commRs = d.layer == T2M_LAYER_COMM_RS;
+    t.commId = d.commId;
+    t.sid = d.sid;
+    t.firstSymAge = d.firstSymAge;
+    t.lastSymAge = d.lastSymAge;
+    t.quality = d.quality;
+    t.strength = d.strength;
+    t.depth = d.depth;
+    t.phase = d.phase;
+    t.timestamp = int32_t(d.timestamp);
+    t.dst = d.flag;
+    t.systemTime = Tesk2SystemTime(d.timestamp, d.flag);
+    t.dist = Tesk2DistName(d.field);
+    t.sampleBlockIndex = uint32_t(uint64_t(elapsed * 375.0));
+    t.redundantCommStd = record.status == 0 ? 1u : 0u;
+    return TeskDetectionJson(kTesk2Key, t);
 }
 
 int CTesk2HybridDecoder::ProcessBuffer(void* data, void* controlBlock) {

@@ -1,8 +1,5 @@
 #include "decoders/tesk6/CTesk6Decoder.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +9,8 @@
 #include "audiocore/CAudioConsumerManager.h"
 #include "audiocore/CAudioResampler.h"
 #include "audiocore/CBufferManagerLL.h"
+#include "decoders/tesk6/Tesk6DetectionText.h"
+#include "decoders/tesk6/TeskDetectionJson.h"
 #include "timebase/TeskTime.h"
 
 namespace Kelvane {
@@ -23,24 +22,6 @@ using Kelvane::AudioCore::CAudioResampler;
 using Kelvane::AudioCore::CBufferManagerLL;
 
 namespace {
-
-const char* LayerName(uint32_t layer) {
-    switch (layer) {
-        case T6M_LAYER_PROG:
-            return "PROG";
-        case T6M_LAYER_COMM_STD:
-            return "COMM_STD";
-        case T6M_LAYER_COMM_RS:
-            return "COMM_RS";
-        default:
-            return "UN";
-    }
-}
-
-const char* DistName(uint32_t dist) {
-    static const char* const kNames[4] = {"PC", "FD1", "FD2", "FD3"};
-    return dist < 4 ? kNames[dist] : "Undefined";
-}
 
 constexpr double kFlushSeconds = 2.7;
 constexpr double kBlockSeconds = 0.032;
@@ -97,53 +78,27 @@ std::string CTesk6Decoder::RecordToJson(const Tesk6Record_t& record, uint32_t fr
     double elapsed = decoded - double(d.lastSymAge) / 1000.0;
     if (elapsed < 0) elapsed = decoded;
 
-    rapidjson::StringBuffer sb;
-    rapidjson::Writer<rapidjson::StringBuffer> w(sb);
-    w.StartObject();
-    w.Key("TESK6");
-    w.StartObject();
-    w.Key("elapsedTime");
-    w.Double(elapsed);
-    w.Key("layer");
-    w.String(LayerName(d.layer));
-    if (d.layer == T6M_LAYER_COMM_RS) {
-        char hex[32];
-        snprintf(hex, sizeof(hex), "0x%llx", (unsigned long long)d.commId);
-        w.Key("commId");
-        w.String(hex);
-    } else {
-        w.Key("sid");
-        w.Uint(d.sid);
-    }
-    w.Key("firstSymAge");
-    w.Int(d.firstSymAge);
-    w.Key("lastSymAge");
-    w.Int(d.lastSymAge);
-    w.Key("quality");
-    w.Uint(d.quality);
-    w.Key("strength");
-    w.Int(d.strength);
-    w.Key("depth");
-    w.Uint(d.depth);
-    w.Key("phase");
-    w.Uint(d.phase);
-    w.Key("timestamp");
-    w.Int(int32_t(d.timestamp));
-    w.Key("dst");
-    w.Uint(d.dst);
-    w.Key("systemTime");
-    w.Uint(Tesk6ToPosix(d.timestamp, d.dst));
-    w.Key("dist");
-    w.String(DistName(d.dist));
-    w.Key("transmission");
-    w.Uint(d.transmission != 0 ? 1u : 0u);
-    w.Key("sampleBlockIndex");
-    w.Uint(uint32_t(uint64_t(elapsed * 16000.0 / 512.0)));
-    w.Key("redundantCommStd");
-    w.Uint(record.status == 0 ? 1u : 0u);
-    w.EndObject();
-    w.EndObject();
-    return std::string(sb.GetString(), sb.GetSize());
+    TeskDetectionText t;
+    t.elapsedTime = elapsed;
+    t.layer = TeskLayerName(d.layer);
+    t.commRs = d.layer == T6M_LAYER_COMM_RS;
+    t.commId = d.commId;
+    t.sid = d.sid;
+    t.firstSymAge = d.firstSymAge;
+    t.lastSymAge = d.lastSymAge;
+    t.quality = d.quality;
+    t.strength = d.strength;
+    t.depth = d.depth;
+    t.phase = d.phase;
+    t.timestamp = int32_t(d.timestamp);
+    t.dst = d.dst;
+    t.systemTime = Tesk6ToPosix(d.timestamp, d.dst);
+    t.dist = Tesk6DistName(d.dist);
+    t.hasTransmission = true;
+    t.transmission = d.transmission != 0 ? 1u : 0u;
+    t.sampleBlockIndex = uint32_t(uint64_t(elapsed * 16000.0 / 512.0));
+    t.redundantCommStd = record.status == 0 ? 1u : 0u;
+    return TeskDetectionJson(kTesk6Key, t);
 }
 
 int CTesk6Decoder::ProcessBuffer(void* data, void* controlBlock) {

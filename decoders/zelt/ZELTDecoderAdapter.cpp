@@ -137,8 +137,15 @@ bool ZELTDecoderAdapter::SetLayerValues(const _ZELT_Detection_t& d, int* layer, 
 void ZELTDecoderAdapter::ReportZELTWatermarkInJsonStrings(CZeltEngine* engine) {
     (void)engine;
     if (!m_table || m_table->Count() == 0) return;
-    const int32_t firstFrame = m_table->At(0).frameCounter;
     const uint64_t elapsed = (GetBytesDelivered() / 2) / kDecoderRate;
+    // One index per block, taken from the block's first detection: the depths of one
+    // commercial evaluation each report the same message with their own age, and the
+    // filtered callback recognises those copies by identifier and sample block.
+    const auto& first = m_table->At(0);
+    const double blockStart = (static_cast<double>(first.frameCounter) * 800.0) / kDecoderRate;
+    double t = blockStart - first.detection.lastSymAge * 0.001;
+    if (t < 0) t = blockStart;
+    const int64_t sampleBlockIndex = static_cast<int64_t>(t * kDecoderRate * 0.00125);
     for (uint32_t i = 0; i < m_table->Count(); ++i) {
         const _ZELT_Detection_t& d = m_table->At(i).detection;
         int layer = 0;
@@ -150,10 +157,6 @@ void ZELTDecoderAdapter::ReportZELTWatermarkInJsonStrings(CZeltEngine* engine) {
         if (layer != 4 && d.timestamp != 65535)
             systemTime = ZELTTimeStamp::convertToUnixTime(GetCurrentTimestamp(),
                                                           static_cast<uint32_t>(timestamp) * 60u);
-
-        double t = (static_cast<double>(firstFrame) * 800.0) / kDecoderRate - d.lastSymAge * 0.001;
-        if (t < 0) t = (static_cast<double>(firstFrame) * 800.0) / kDecoderRate;
-        const int64_t sampleBlockIndex = static_cast<int64_t>(t * kDecoderRate * 0.00125);
 
         rapidjson::StringBuffer sb;
         rapidjson::Writer<rapidjson::StringBuffer> w(sb);

@@ -13,7 +13,10 @@
 // (program), frame counter / 600 (flags) or -1 (layer 4); systemTime = the
 // POSIX time of minute T in the 28-day cycle holding the consumer's audio
 // time, 0 for layer 4 and for a record without a time code (65535);
-// I = index of the 100 ms block of the message's last symbol.
+// I = index of the 100 ms block of the last symbol of the block's first
+// detection (frame counter minus its lastSymAge), the same for every document
+// of one block: the copies of one commercial message that several depths
+// report in one evaluation share it, and the filtered callback passes one.
 //
 // Errors: construction with an unsupported rate throws std::invalid_argument
 // "Sample rate not supported for ZELT decoder"; init throws std::runtime_error

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/CTavikReportCallback.h"
+#include "app/HostInterface.h"
+#include "app/RunConfiguration.h"
 #include "app/WatermarkAudioConsumerCallbackFactoryImplementation.h"
 #include "app/WatermarkAudioConsumerFactoryImplementation.h"
 #include "app/ZELTDecoderFilteredCallback.h"
@@ -13,6 +16,7 @@
 #include "audiocore/IAudioConsumerCallback.h"
 #include "decoders/zelt/ZELTDecoderAdapter.h"
 #include "decoders/zelt/ZELTTimeStamp.h"
+#include "dsp/CUCCValidator.h"
 #include "generators/ZeltGenerator.h"
 
 using Kelvane::ZELT::ZELTDecoderAdapter;
@@ -150,6 +154,67 @@ TEST(ZeltAdapter, DocumentsOfDecodedMessages) {
     EXPECT_TRUE(comm);
     a.UnregisterResultCallback(sink);
     a.UnregisterLogCallback(sink);
+}
+
+struct HostCodes : CTavikReportCallback {
+    std::vector<std::string> codes;
+    void setAudioCodes(unsigned int, std::string* text) override { codes.push_back(*text); }
+    void LogCallbackMessage(int, char*) override {}
+    void calculateMeterLevel(void*, int, int) override {}
+};
+
+// When a shallow depth decodes a commercial message too weakly to stop the
+// evaluation, the deeper depth reports it again in the same block: both copies
+// carry one sample block index, so the filtered callback passes the message
+// once per evaluation (and again in the next evaluation).
+TEST(ZeltAdapter, DepthsOfOneEvaluationShareTheSampleBlockIndex) {
+    const uint64_t comm = 0x5A3C96E1Dull;
+    ASSERT_TRUE(CUCCValidator::IsValidCommID(static_cast<long>(comm)));
+    ZELTDecoderAdapter a(8000);
+    a.init("");
+    Sink sink;
+    a.RegisterResultCallback(sink);
+    HostCodes host;
+    SampleAppConfigurationData cfg{};
+    cfg.reportCallback = &host;
+    cfg.reportMode = kReportModeJson;
+    ZELTDecoderFilteredCallback filtered;
+    char name[] = "ch0";
+    filtered.init(&cfg, 2, 1, 8, name);
+    a.RegisterResultCallback(filtered);
+    const bool report = ReportZelt, raw = bZeltRawOutput;
+    ReportZelt = true;
+    bZeltRawOutput = false;
+
+    Kelvane::Generators::ZeltGenerator gen(8000);
+    gen.AddCommercial(comm);
+    const auto pcm = gen.RenderMixed(60.0, Kelvane::Generators::HostKind::PinkNoise, -20.0, 11);
+    int blocksWithComm = 0, blocksWithCopies = 0;
+    for (size_t off = 0; off + 800 <= pcm.size(); off += 800) {
+        const size_t before = sink.texts.size();
+        ASSERT_EQ(a.ProcessBuffer(const_cast<int16_t*>(pcm.data() + off), a.Engine()), 0);
+        std::vector<int64_t> indices;
+        for (size_t i = before; i < sink.texts.size(); ++i) {
+            rapidjson::Document doc;
+            doc.Parse(sink.texts[i].c_str());
+            const auto& z = doc["ZELT"];
+            if (z["layer"].GetInt() != 4) continue;
+            EXPECT_STREQ(z["commId"].GetString(), "0x5a3c96e1d");
+            indices.push_back(z["sampleBlockIndex"].GetInt64());
+        }
+        if (indices.empty()) continue;
+        ++blocksWithComm;
+        if (indices.size() > 1) ++blocksWithCopies;
+        for (int64_t i : indices) EXPECT_EQ(i, indices[0]) << "block at " << off / 800;
+    }
+    ReportZelt = report;
+    bZeltRawOutput = raw;
+    ASSERT_GT(blocksWithCopies, 0) << "no evaluation reported from two depths";
+    int forwarded = 0;
+    for (const std::string& t : host.codes) forwarded += t.find("\"layer\":4") != std::string::npos;
+    EXPECT_EQ(forwarded, blocksWithComm);
+    a.UnregisterResultCallback(filtered);
+    a.UnregisterResultCallback(sink);
 }
 
 TEST(ZeltAdapter, ProcessBufferErrors) {
