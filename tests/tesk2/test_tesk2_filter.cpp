@@ -13,6 +13,7 @@
 #include "app/HostInterface.h"
 #include "app/RunConfiguration.h"
 #include "decoders/tesk2/CTesk2DCFilter.h"
+#include "dsp/CUCCValidator.h"
 
 namespace {
 
@@ -225,6 +226,36 @@ TEST(Tesk2Callback, ConfirmedPairsReachTheHostRebuilt) {
     EXPECT_EQ(o["timestamp"].GetInt64(), int64_t(b.timestamp));
     EXPECT_EQ(o["systemTime"].GetUint(), 788918400u + b.timestamp);
     EXPECT_FALSE(o.HasMember("transmission"));
+}
+
+// A commercial identifier is dropped only when its sample block index equals
+// the last one reported for that identifier. One emission can hold the same
+// identifier at two depths whose slots were filled one frame apart: their
+// indices differ by one and both are reported; the 0.3 s repeat rule of the
+// other layers does not apply.
+TEST(Tesk2Callback, ReedSolomonRepeatsAreDroppedOnlyAtTheSameSampleBlock) {
+    FilteredCallback fc;
+    Det rs;
+    rs.layer = 2;
+    rs.sid = 0;
+    rs.timestamp = 0xFFFFFFFFu;
+    rs.dist = 3;
+    rs.commId = 0x2B5C3D1E7ull;  // a valid identifier
+    rs.elapsed = 47.742;         // sample block 17903 (depth 0)
+    Det deeper = rs;
+    deeper.elapsed = 47.739;  // sample block 17902 (depth 2, one frame earlier)
+    fc.cb.ResultCallback(Text(rs));
+    fc.cb.ResultCallback(Text(deeper));
+    fc.cb.ResultCallback(Text(deeper));
+    ASSERT_EQ(fc.report.texts.size(), 2u);
+    EXPECT_EQ(Json(fc.report.texts[0])["TESK2"]["sampleBlockIndex"].GetUint(), 17903u);
+    EXPECT_EQ(Json(fc.report.texts[1])["TESK2"]["sampleBlockIndex"].GetUint(), 17902u);
+    // Another identifier keeps its own last index.
+    Det other = rs;
+    other.commId = 0x2B5C3D1E7ull + 1;
+    while (!CUCCValidator::IsValidCommID(long(other.commId))) ++other.commId;
+    fc.cb.ResultCallback(Text(other));
+    EXPECT_EQ(fc.report.texts.size(), 3u);
 }
 
 // Program detections alternate PC and FD; once more than 20 are tallied the
