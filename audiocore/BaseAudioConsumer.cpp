@@ -122,10 +122,13 @@ int BaseAudioConsumer::ProcessNextBufferBlock() {
     const int e = ProcessBuffer(block, m_engine);
     m_bufferManager->ReleaseData();
     m_bytesDelivered += static_cast<uint64_t>(r);
-    // Whole seconds of 16-bit samples; blocks shorter than a second add nothing.
+    // Whole seconds of 16-bit samples (block bytes / 2 / rate). The fraction is carried over:
+    // dropping it would freeze the audio time for every block shorter than a second.
     if (m_requiredSampleRate > 0) {
-        m_currentTimestamp += static_cast<unsigned int>(
-            (static_cast<double>(m_blockSizeBytes) * 0.5) / m_requiredSampleRate);
+        const uint64_t bytesPerSecond = 2ull * m_requiredSampleRate;
+        m_timestampCarryBytes += static_cast<uint64_t>(m_blockSizeBytes);
+        m_currentTimestamp += static_cast<unsigned int>(m_timestampCarryBytes / bytesPerSecond);
+        m_timestampCarryBytes %= bytesPerSecond;
     }
     ++m_blocksDelivered;  // wraps from UINT32_MAX to 0
     return r + e;

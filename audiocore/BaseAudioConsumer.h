@@ -83,6 +83,9 @@ public:
     // The meter sets the 0-based channel index.
     void SetChannelNumber(short channel) { m_channel = channel; }
     int GetInputSampleRate() const { return m_inputSampleRate; }
+    // Audio time in seconds: the first block's timestamp plus the whole seconds of engine
+    // blocks delivered so far. Parts of a second are carried from block to block, so blocks
+    // shorter than a second still move the time on once their sum reaches a second.
     unsigned int GetCurrentTimestamp() const { return m_currentTimestamp; }
     uint64_t GetBytesDelivered() const { return m_bytesDelivered; }
     uint32_t GetBlocksDelivered() const { return m_blocksDelivered; }
@@ -108,6 +111,8 @@ protected:
     std::unique_ptr<LinkedList> m_logCallbacks;
     std::unique_ptr<CAudioResampler> m_resampler;
     int m_conversionError = 0;
+    // Bytes of engine blocks delivered but not yet counted as a whole second.
+    uint64_t m_timestampCarryBytes = 0;
 };
 
 }  // namespace Kelvane::AudioCore

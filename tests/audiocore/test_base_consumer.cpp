@@ -79,7 +79,7 @@ TEST(BaseAudioConsumer, ProcessNextBufferBlockAddsTheEngineResult) {
 }
 
 TEST(BaseAudioConsumer, TimestampStartsAtFirstBlockAndAdvancesInWholeSeconds) {
-    Wired shortBlocks;  // 1024 bytes at 16000 Hz: 0.032 s per block, truncated to 0
+    Wired shortBlocks;  // 1024 bytes at 16000 Hz: 8 blocks are 0.256 s, under a second
     const auto bytes = Ramp(4096);
     auto first = Block16(bytes, 5000);
     shortBlocks.consumer.ProcessAudioBlock(first);
@@ -104,6 +104,40 @@ TEST(BaseAudioConsumer, TimestampStartsAtFirstBlockAndAdvancesInWholeSeconds) {
     noRate.consumer.ProcessAudioBlock(zero);
     EXPECT_EQ(noRate.consumer.blocks.size(), 2u);
     EXPECT_EQ(noRate.consumer.GetCurrentTimestamp(), 7u);
+}
+
+// Blocks shorter than a second must still move the audio time on: 1024 bytes at 16000 Hz
+// last 0.032 s, so the 32nd block completes the first second. A stream of 100 ms blocks
+// running 28 days must end 28 days later, not at its start time.
+TEST(BaseAudioConsumer, ShortBlocksAdvanceTheTimestampOnceTheyAddUpToASecond) {
+    Wired w;
+    auto first = Block16(Ramp(31 * 1024), 1000);
+    w.consumer.ProcessAudioBlock(first);
+    EXPECT_EQ(w.consumer.GetCurrentTimestamp(), 1000u);  // 0.992 s
+    auto next = Block16(Ramp(1024));
+    w.consumer.ProcessAudioBlock(next);
+    EXPECT_EQ(w.consumer.GetCurrentTimestamp(), 1001u);  // 1.024 s
+    auto more = Block16(Ramp(93 * 1024));
+    w.consumer.ProcessAudioBlock(more);
+    EXPECT_EQ(w.consumer.GetCurrentTimestamp(), 1004u);  // 125 blocks: exactly 4 s
+    ASSERT_EQ(w.consumer.timestamps.size(), 125u);
+    EXPECT_EQ(w.consumer.timestamps[31], 1000u);  // each block sees the time at its start
+    EXPECT_EQ(w.consumer.timestamps[32], 1001u);
+
+    TestConsumer::Setup tenth;
+    tenth.blockSizeBytes = 1600;  // 100 ms at 8000 Hz
+    tenth.requiredRate = 8000;
+    Wired stream(tenth, 8000);
+    const unsigned int start = 1000000;
+    auto opening = CAudioBlock(Ramp(1600).data(), 1600, 1, 8000, 16, PACKING_MODE_NOT_USED, start);
+    stream.consumer.ProcessAudioBlock(opening);
+    const auto minute = Ramp(1600 * 600);
+    for (int m = 0; m < 10; ++m) {
+        auto block = CAudioBlock(minute.data(), static_cast<unsigned int>(minute.size()), 1, 8000,
+                                 16, PACKING_MODE_NOT_USED, 0);
+        stream.consumer.ProcessAudioBlock(block);
+    }
+    EXPECT_EQ(stream.consumer.GetCurrentTimestamp(), start + 600u);  // and 0.1 s carried
 }
 
 TEST(BaseAudioConsumer, SixteenBitInputIsCopiedWhateverThePackingMode) {
