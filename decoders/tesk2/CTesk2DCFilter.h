@@ -15,11 +15,18 @@
 #include <string>
 #include <vector>
 
+#include "decoders/tesk2/Tesk2DetectionText.h"
+#include "decoders/tesk6/CTeskDCFilter.h"
 #include "decoders/tesk6/WatermarkDetection.h"
 
-class CTesk2DCFilter {
+// Parsing, ring and pairing walk come from CTeskDCFilter (ProcessDetection,
+// ConvertJsonStrToDetectionStruct, CopyDetection, Current, initDCFilter);
+// this class holds the TESK 2 rules: a ring of 32, the 748-frame phase
+// circle, no maximum gap, the content compared (no transmission), the 31-bit
+// time codes and the 2.667 ms block time. "dist": "COMM_STD" 0, "PC" 1,
+// "FD" 2, other 3.
+class CTesk2DCFilter : public CTeskDCFilter<CTesk2DCFilter, 32> {
 public:
-    static constexpr int kRingSize = 32;
     static constexpr int32_t kPhaseModulus = 748;
     static constexpr int32_t kMaxPhaseDifference = 6;
     static constexpr int32_t kTimeModulusMs = 673200000;  // one frame-counter cycle
@@ -27,23 +34,6 @@ public:
 
     CTesk2DCFilter();
 
-    // Negative gaps allowed for layers other than the program layer; ring and
-    // marks cleared, every record cleared by ClearDetection.
-    void initDCFilter();
-
-    // Clears out, parses json into the current record and filters it; returns
-    // the number of texts in out (in emission order). Throws the C string
-    // "Failed to parse/extract json detection." when the text is not a TESK 2
-    // detection, "Unable to parse/extract json detection." when copying or
-    // converting raised an exception.
-    int ProcessDetection(std::string json, std::vector<std::string>& out);
-
-    // Parses a TESK 2 detection text into the current record; false when the
-    // text does not parse or lacks a member. "dist": "COMM_STD" 0, "PC" 1,
-    // "FD" 2, other 3; "sid" 0 when absent; "commId" read as hexadecimal.
-    bool ConvertJsonStrToDetectionStruct(std::string json);
-
-    static void CopyDetection(const _WATERMARK_Detection_t& from, _WATERMARK_Detection_t& to);
     // All fields 0 except phase 748, timestamp 0xFFFFFFFF, dist 1, transmission 2.
     static void ClearDetection(_WATERMARK_Detection_t& d);
 
@@ -56,22 +46,20 @@ public:
     // "firstSymAge" and "lastSymAge").
     static void emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out);
 
-    const _WATERMARK_Detection_t& Current() const { return m_current; }
-
 private:
-    struct Entry {
-        _WATERMARK_Detection_t det;
-        uint16_t reportedSingle;
-        uint16_t reportedPair;
-        bool used;  // false until a detection is stored in the slot
-    };
+    friend class CTeskDCFilter<CTesk2DCFilter, 32>;
 
-    void FilterDetection(std::vector<std::string>& out);
-
-    int m_allowNegativeNonProg;
-    _WATERMARK_Detection_t m_current;
-    Entry m_ring[kRingSize];
-    int m_writeIndex;
+    static constexpr const char* kKey = kTesk2Key;
+    static constexpr bool kHasTransmission = false;
+    static uint16_t DistCode(const char* text) { return Tesk2DistCode(text); }
+    // Time of a 64-sample block at 24 kHz in ms, truncated.
+    static uint32_t BlockTimeMs(uint32_t sampleBlockIndex) {
+        return uint32_t(double(float(sampleBlockIndex) * 1000.0f) * 0.0026666666666666666);
+    }
+    int Validate(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b,
+                 int allowNegative) const {
+        return ValidateDetection(a, b, allowNegative);
+    }
 };
 
 #endif  // TAVIK_DECODERS_TESK2_CTESK2DCFILTER_H

@@ -15,32 +15,25 @@
 #include <string>
 #include <vector>
 
+#include "decoders/tesk6/CTeskDCFilter.h"
+#include "decoders/tesk6/Tesk6DetectionText.h"
 #include "decoders/tesk6/WatermarkDetection.h"
 
-class CTesk6DCFilter {
+// Parsing, ring and pairing walk come from CTeskDCFilter (ProcessDetection,
+// ConvertJsonStrToDetectionStruct, CopyDetection, Current); this class holds
+// the TESK 6 rules: a ring of 128, the 50-frame phase circle, the maximum
+// gap, the content compared and the 32 ms block time.
+class CTesk6DCFilter : public CTeskDCFilter<CTesk6DCFilter, 128> {
 public:
-    static constexpr int kRingSize = 128;
     static constexpr uint32_t kMaxGapMs = 56488;
     static constexpr int32_t kTimeModulusMs = 673200000;  // one frame-counter cycle
     static constexpr int32_t kTimestampModulus = 1 << 29;
 
     CTesk6DCFilter();
 
-    // Resets settings, ring and marks.
+    // Resets settings (maximum gap 56488 ms), ring and marks.
     void initDCFilter();
 
-    // Parses `json` and filters it; `out` is cleared and receives the texts to
-    // report (older first). Returns out.size(). Throws the C string
-    // "Failed to parse/extract json detection." when the text is not a TESK 6
-    // detection, and "Unable to parse/extract json detection." when parsing
-    // raised an exception.
-    int ProcessDetection(std::string json, std::vector<std::string>& out);
-
-    // Fills the current record from a detection text; false when the text is
-    // not valid JSON, has no "TESK6" object or lacks a required member.
-    bool ConvertJsonStrToDetectionStruct(std::string json);
-
-    static void CopyDetection(const _WATERMARK_Detection_t& from, _WATERMARK_Detection_t& to);
     // All fields 0 except phase 50 and timestamp 0xFFFFFFFF.
     static void ClearDetection(_WATERMARK_Detection_t& d);
 
@@ -54,23 +47,23 @@ public:
     // Appends the record as one detection text (decoder format).
     static void emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out);
 
-    const _WATERMARK_Detection_t& Current() const { return m_current; }
-
 private:
-    struct Entry {
-        _WATERMARK_Detection_t det;
-        uint16_t reportedSingle;
-        uint16_t reportedPair;
-        bool used;  // false until a detection is stored in the slot
-    };
+    friend class CTeskDCFilter<CTesk6DCFilter, 128>;
 
-    void FilterDetection(std::vector<std::string>& out);
+    static constexpr const char* kKey = kTesk6Key;
+    static constexpr bool kHasTransmission = true;
+    // "dist": "PC" 0, "FD1" 1, "FD2" 2, "FD3" 3, any other text 4.
+    static uint16_t DistCode(const char* text) { return Tesk6DistCode(text); }
+    // Time of a 32 ms sample block in ms (single precision, truncated).
+    static uint32_t BlockTimeMs(uint32_t sampleBlockIndex) {
+        return uint32_t(float(sampleBlockIndex) * 1000.0f * 0.032f);
+    }
+    int Validate(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b,
+                 int allowNegative) const {
+        return ValidateDetection(a, b, allowNegative, m_maxGap);
+    }
 
     uint32_t m_maxGap;
-    int m_allowNegativeNonProg;
-    _WATERMARK_Detection_t m_current;
-    Entry m_ring[kRingSize];
-    int m_writeIndex;
 };
 
 #endif  // TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H

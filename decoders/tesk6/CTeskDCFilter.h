@@ -1,0 +1,226 @@
+// What the TESK 6 and TESK 2 detection filters have in common: parsing a
+// detection text into a _WATERMARK_Detection_t, the ring of recent program
+// and standard commercial detections with their reported marks, and the walk
+// that pairs a new detection with older ones.
+//
+// `Family` is the filter class itself (CTesk6DCFilter, CTesk2DCFilter), which
+// derives from CTeskDCFilter<Family, RingSize> and supplies its own rules:
+//   static constexpr const char* kKey;           // "TESK6" / "TESK2"
+//   static constexpr bool kHasTransmission;      // the text has "transmission"
+//   static uint16_t DistCode(const char* text);  // "dist" text -> code
+//   static void ClearDetection(_WATERMARK_Detection_t&);
+//   static void emitDetection(const _WATERMARK_Detection_t&, std::vector<std::string>&);
+//   static uint32_t BlockTimeMs(uint32_t sampleBlockIndex);  // block time, ms
+//   int Validate(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b,
+//                int allowNegative) const;      // 0 to 3, see the family's ValidateDetection
+#ifndef TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
+#define TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
+
+#include <rapidjson/document.h>
+#include <stdint.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "decoders/tesk6/WatermarkDetection.h"
+#include "dsp/CUCCValidator.h"
+
+template <class Family, int RingSize>
+class CTeskDCFilter {
+public:
+    static constexpr int kRingSize = RingSize;
+
+    // Clears out, parses json into the current record and filters it; returns
+    // the number of texts in out (older first). Throws the C string
+    // "Failed to parse/extract json detection." when the text is not a
+    // detection of the family, "Unable to parse/extract json detection." when
+    // copying or converting raised an exception.
+    int ProcessDetection(std::string json, std::vector<std::string>& out) {
+        out.clear();
+        bool ok = false;
+        try {
+            std::string copy(json);
+            ok = ConvertJsonStrToDetectionStruct(copy);
+        } catch (...) {
+            throw "Unable to parse/extract json detection.";
+        }
+        if (!ok) throw "Failed to parse/extract json detection.";
+        FilterDetection(out);
+        return int(out.size());
+    }
+
+    // Fills the current record from a detection text; false when the text is
+    // not valid JSON, has no object under the family key or lacks a required
+    // member. "sid" is 0 when absent; "commId" is read as hexadecimal.
+    bool ConvertJsonStrToDetectionStruct(std::string json) {
+        rapidjson::Document doc;
+        doc.Parse(json.c_str(), json.size());
+        if (doc.HasParseError() || !doc.IsObject()) return false;
+        auto top = doc.FindMember(Family::kKey);
+        if (top == doc.MemberEnd() || !top->value.IsObject()) return false;
+        const rapidjson::Value& o = top->value;
+        _WATERMARK_Detection_t& d = m_current;
+
+        auto et = o.FindMember("elapsedTime");
+        if (et == o.MemberEnd() || !et->value.IsNumber()) return false;
+        d.elapsedTime = et->value.GetDouble();
+
+        int64_t v = 0;
+        if (!ReadInt(o, "firstSymAge", v)) return false;
+        d.start = uint32_t(v);
+        if (!ReadInt(o, "lastSymAge", v)) return false;
+        d.end = uint32_t(v);
+        if (!ReadInt(o, "quality", v)) return false;
+        d.quality = uint16_t(v);
+        if (!ReadInt(o, "strength", v)) return false;
+        d.strength = int16_t(v);
+        if (!ReadInt(o, "depth", v)) return false;
+        d.depth = uint16_t(v);
+        if (!ReadInt(o, "phase", v)) return false;
+        d.phase = uint16_t(v);
+        if (!ReadInt(o, "timestamp", v)) return false;
+        d.timestamp = uint32_t(v);
+        if (!ReadInt(o, "dst", v)) return false;
+        d.dst = uint16_t(v);
+        if constexpr (Family::kHasTransmission) {
+            if (!ReadInt(o, "transmission", v)) return false;
+            d.transmission = uint32_t(v);
+        }
+        if (!ReadInt(o, "systemTime", v)) return false;  // read, not kept
+
+        auto layer = o.FindMember("layer");
+        if (layer == o.MemberEnd() || !layer->value.IsString()) return false;
+        const std::string ln = layer->value.GetString();
+        d.layer = ln == "PROG" ? 0u : ln == "COMM_STD" ? 1u : ln == "COMM_RS" ? 2u : 3u;
+
+        d.sid = ReadInt(o, "sid", v) ? uint32_t(v) : 0u;
+        d.commId = 0;
+        auto cid = o.FindMember("commId");
+        if (cid != o.MemberEnd() && cid->value.IsString()) {
+            d.commId = strtoull(cid->value.GetString(), nullptr, 16);
+        }
+
+        auto dist = o.FindMember("dist");
+        if (dist == o.MemberEnd() || !dist->value.IsString()) return false;
+        char distText[16];
+        snprintf(distText, sizeof(distText), "%s", dist->value.GetString());
+        d.dist = Family::DistCode(distText);
+
+        if (!ReadInt(o, "sampleBlockIndex", v)) return false;
+        d.sampleBlockIndex = uint32_t(v);
+        if (!ReadInt(o, "redundantCommStd", v)) return false;
+        d.redundant = uint32_t(v);
+        return true;
+    }
+
+    static void CopyDetection(const _WATERMARK_Detection_t& from, _WATERMARK_Detection_t& to) {
+        to = from;
+    }
+
+    const _WATERMARK_Detection_t& Current() const { return m_current; }
+
+    // Negative gaps allowed for layers other than the program layer; current
+    // record and ring cleared by the family's ClearDetection, marks cleared.
+    void initDCFilter() {
+        m_allowNegativeNonProg = 1;
+        m_writeIndex = 0;
+        Family::ClearDetection(m_current);
+        for (auto& e : m_ring) {
+            Family::ClearDetection(e.det);
+            e.reportedSingle = 0;
+            e.reportedPair = 0;
+            e.used = false;
+        }
+    }
+
+protected:
+    CTeskDCFilter() = default;
+
+private:
+    struct Entry {
+        _WATERMARK_Detection_t det;
+        uint16_t reportedSingle;
+        uint16_t reportedPair;
+        bool used;  // false until a detection is stored in the slot
+    };
+
+    // Reads an integer member (any JSON number) as its 64-bit value.
+    static bool ReadInt(const rapidjson::Value& obj, const char* key, int64_t& out) {
+        auto it = obj.FindMember(key);
+        if (it == obj.MemberEnd() || !it->value.IsNumber()) return false;
+        if (it->value.IsInt64()) {
+            out = it->value.GetInt64();
+        } else if (it->value.IsUint64()) {
+            out = int64_t(it->value.GetUint64());
+        } else {
+            out = int64_t(it->value.GetDouble());
+        }
+        return true;
+    }
+
+    // A valid Reed-Solomon commercial detection is emitted at once. A program
+    // or standard commercial detection is stored with absolute start and end
+    // times and compared with every older entry of its layer: a program pair
+    // of the same content whose time codes disagree (1) reports each entry
+    // once with timestamp 0xFFFFFFFF; a full match (3) reports each entry once
+    // as a pair, older first.
+    void FilterDetection(std::vector<std::string>& out) {
+        _WATERMARK_Detection_t& c = m_current;
+        if (c.layer == 2) {
+            if (CUCCValidator::IsValidCommID(long(c.commId))) Family::emitDetection(c, out);
+            return;
+        }
+        const uint32_t now = Family::BlockTimeMs(c.sampleBlockIndex);
+        Entry& fresh = m_ring[m_writeIndex];
+        CopyDetection(c, fresh.det);
+        fresh.det.start = now - c.start;
+        fresh.det.end = now - c.end;
+        fresh.reportedSingle = 0;
+        fresh.reportedPair = 0;
+        fresh.used = true;
+
+        // Copy of an entry with its absolute times turned back into ages.
+        auto asReported = [now](const _WATERMARK_Detection_t& d, bool dropTimestamp) {
+            _WATERMARK_Detection_t r = d;
+            r.start = now - d.start;
+            r.end = now - d.end;
+            if (dropTimestamp) r.timestamp = 0xFFFFFFFFu;
+            return r;
+        };
+
+        const Family& family = static_cast<const Family&>(*this);
+        const int allowNegative = (c.layer == 0) ? 0 : m_allowNegativeNonProg;
+        for (int i = 1; i < kRingSize; ++i) {
+            Entry& old = m_ring[(m_writeIndex - i + kRingSize) % kRingSize];
+            // Slots never written hold no detection and must never confirm one
+            // (a cleared slot's phase may lie on the phase circle).
+            if (!old.used || old.det.layer != fresh.det.layer) continue;
+            if (fresh.reportedPair && old.reportedPair) continue;
+            const int r = family.Validate(fresh.det, old.det, allowNegative);
+            if (c.layer == 0 && r == 1) {
+                for (Entry* e : {&old, &fresh}) {
+                    if (e->reportedSingle) continue;
+                    Family::emitDetection(asReported(e->det, true), out);
+                    e->reportedSingle = 1;
+                }
+            } else if (r == 3) {
+                for (Entry* e : {&old, &fresh}) {
+                    if (e->reportedPair) continue;
+                    Family::emitDetection(asReported(e->det, false), out);
+                    e->reportedPair = 1;
+                    e->reportedSingle = 1;
+                }
+            }
+        }
+        m_writeIndex = (m_writeIndex + 1) % kRingSize;
+    }
+
+    int m_allowNegativeNonProg;
+    _WATERMARK_Detection_t m_current;
+    Entry m_ring[RingSize];
+    int m_writeIndex;
+};
+
+#endif  // TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
