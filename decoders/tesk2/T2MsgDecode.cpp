@@ -126,6 +126,10 @@ void AddRepetition(const T2M_Block_t* blk, int k, const uint8_t* inc, Accumulato
     }
 }
 
+// A 16-bit margin read as the signed difference it holds: only a symbol set by
+// a Reed-Solomon correction can have fewer votes than the runner-up.
+inline int SignedMargin(uint16_t m) { return m >= 0x8000u ? int(m) - 0x10000 : int(m); }
+
 void Margins(const Accumulator& a, int k, uint16_t* margin, int* strong, int16_t* strength) {
     int n = 0;
     int sum = 0;
@@ -233,9 +237,10 @@ int RS_Process(const RsCodeParams* rs, uint8_t sym[T2M_MSG_SYMBOLS],
         const uint32_t d = r.codeword[r.positions[i]];
         if (d >= 32 || votes[p][d] < 1) return -1;
         nsym[p] = (uint8_t)d;
-        // A decoded symbol may have fewer votes than the runner-up; its margin
-        // is then 0 rather than a wrapped-around 16-bit value.
-        nmargin[p] = votes[p][d] > second[p] ? (uint16_t)(votes[p][d] - second[p]) : 0;
+        // A decoded symbol may have fewer votes than the runner-up: its margin
+        // is then negative, kept modulo 2^16 like every margin, and lowers the
+        // word's strength by that much (see SignedMargin).
+        nmargin[p] = (uint16_t)(votes[p][d] - second[p]);
     }
     memcpy(sym, nsym, sizeof(nsym));
     memcpy(margin, nmargin, sizeof(nmargin));
@@ -278,7 +283,7 @@ void T2M_AccumulateRs(T2M_State_t* st, T2M_Block_t* blk) {
             const int count = RS_Process(&st->rs, sym, m, a.votes, a.secondV, extra, tr.limit);
             if (count < 0) continue;
             int sum = 0;
-            for (int p = 0; p < T2M_MSG_SYMBOLS; ++p) sum += m[p];
+            for (int p = 0; p < T2M_MSG_SYMBOLS; ++p) sum += SignedMargin(m[p]);
             const uint32_t quality =
                 (uint32_t)strong + (uint32_t)(6 - count) * 10000u + (uint32_t)tr.t * 100u + 1000u;
             UpdateSlot(st, blk, k, (uint16_t)quality, (int16_t)sum, sym, m);

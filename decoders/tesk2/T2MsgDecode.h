@@ -114,7 +114,8 @@ void T2M_AccumulateRs(T2M_State_t* st, T2M_Block_t* blk);
  * extra: an additional position (1-10) to erase, or 0 for none. limit: largest
  * accepted count. votes[p][s] are the accumulated votes, second[p] the
  * runner-up votes. On success returns the count (0-3) and updates sym[] and
- * margin[] of changed transmitted positions; returns -1 on failure (sym and
+ * margin[] of changed transmitted positions (margin = decoded symbol's votes -
+ * runner-up votes, modulo 2^16 when negative); returns -1 on failure (sym and
  * margin untouched). */
 int RS_Process(const RsCodeParams* rs, uint8_t sym[T2M_MSG_SYMBOLS],
                uint16_t margin[T2M_MSG_SYMBOLS],

@@ -246,6 +246,43 @@ TEST(Tesk2Message, ReedSolomonTries) {
     EXPECT_EQ(RS_Process(&rs, sym, margin, votes, second, 0, 2), -1);
 }
 
+// Two repetitions of a Reed-Solomon word; in the newest, position 4 carries two
+// wrong symbols (60 and 40) and the sent symbol comes only from the older one
+// (20). The correction restores the sent symbol, which trails the runner-up by
+// 20: the word's strength drops by 20 rather than counting that position as 0.
+TEST(Tesk2Message, ACorrectedSymbolBelowTheRunnerUpLowersTheStrength) {
+    Decoder d;
+    Tesk2Message m;
+    m.kind = Tesk2Kind::CommercialRs;
+    m.commId = 0x3A5C7E913ull;
+    uint8_t good[11];
+    uint8_t eleventh = 0;
+    Tesk2Generator::Symbols(m, 0, good, &eleventh);
+    ASSERT_NE(eleventh, 31);  // the placeholder is wrong, so index 10 changes too
+    const int score[11] = {20, 20, 20, 20, 20, 20, 20, 20, 20, 20, 20};
+    d.PutMessage(2, 1, good, score);
+    d.PutMessage(2, 0, good, score);
+    T2M_Block_t& b = d.st.block[2];
+    const int p = 4;
+    T2_Candidate_t& rec = b.hist[(b.index - 64 * (10 - p) + b.length) % b.length];
+    rec.p[0].sym = uint8_t(good[p] ^ 5);
+    rec.p[0].score = 60;
+    rec.p[1].sym = uint8_t(good[p] ^ 9);
+    rec.p[1].score = 40;
+
+    T2M_AccumulateRs(&d.st, &b);
+    EXPECT_EQ(b.slot[0].quality, 0);  // the newest repetition alone has no vote for it
+    const T2M_Slot_t& s1 = b.slot[1];
+    ASSERT_EQ(s1.quality, 11 + 4 * 10000 + 900 + 1000);  // first try, count 2
+    EXPECT_EQ(memcmp(s1.sym, good, 11), 0);
+    EXPECT_EQ(s1.strength, 10 * 40 + (20 - 40));
+    Emit_Depths(&d.st, &b);
+    ASSERT_EQ(d.got.size(), 1u);
+    EXPECT_EQ(d.got[0].depth, 1);
+    EXPECT_EQ(d.got[0].strength, 380);
+    EXPECT_EQ(d.got[0].commId, m.commId);
+}
+
 TEST(Tesk2Message, DecodesCleanAudioAndReportsOnlyOnFrames703Mod704) {
     Tesk2Generator g(24000);
     Tesk2Message prog;
