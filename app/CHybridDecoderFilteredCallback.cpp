@@ -2,15 +2,11 @@
 
 #include <rapidjson/document.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 
-#include "app/CTavikReportCallback.h"
 #include "app/HostInterface.h"
-#include "app/RunConfiguration.h"
 #include "decoders/tesk2/Tesk2DetectionText.h"
 #include "decoders/tesk6/TeskDetectionJson.h"
 #include "timebase/TeskTime.h"
@@ -20,14 +16,6 @@ int32_t CHybridDecoderFilteredCallback::m_nHybridChannelSelection = 0;
 namespace {
 
 const char* kInvalidJson = "Received invalid JSON format for TESK 2 parameters";
-
-int64_t ReadInt(const rapidjson::Value& o, const char* key) {
-    auto it = o.FindMember(key);
-    if (it == o.MemberEnd() || !it->value.IsNumber()) return 0;
-    if (it->value.IsInt64()) return it->value.GetInt64();
-    if (it->value.IsUint64()) return int64_t(it->value.GetUint64());
-    return int64_t(it->value.GetDouble());
-}
 
 // Parses a text and tells whether it is a redundant standard commercial
 // detection; a text that does not parse counts as redundant.
@@ -49,42 +37,15 @@ CHybridDecoderFilteredCallback::~CHybridDecoderFilteredCallback() = default;
 
 void CHybridDecoderFilteredCallback::init(void* config, int major, int minor, int patch,
                                           char* name) {
-    const SampleAppConfigurationData* cfg = static_cast<const SampleAppConfigurationData*>(config);
-    m_report = cfg ? cfg->reportCallback : nullptr;
-    if (m_report == nullptr) return;
-    m_showDateTime = cfg->displayDateTimeString;
-    m_reportMode = cfg->reportMode;
-    m_outputToConsole = cfg->outputToConsole;
+    if (!Configure(config)) return;
     if (m_outputToConsole)
         printf("Kelvane Hybrid Decoder, version %d.%d.%d\n\n", major, minor, patch);
     m_filter.initDCFilter();
-    const int fromName = CTesk6DecoderFilteredCallback::ChannelFromName(name);
-    m_channel = fromName >= 0 ? fromName : m_nHybridChannelSelection;
-    ++m_nHybridChannelSelection;
-}
-
-void CHybridDecoderFilteredCallback::LogCallback(int code, const char* text) {
-    if (!m_outputToConsole) return;
-    if (text != nullptr && text[0] != '\0') {
-        printf("Code %d: %s\n", code, text);
-    } else {
-        printf("Error code %d\n", code);
-    }
-}
-
-void CHybridDecoderFilteredCallback::Report(const std::string& text) {
-    std::string copy(text);
-    m_report->setAudioCodes(unsigned(m_channel), &copy);
+    AssignChannel(name, m_nHybridChannelSelection);
 }
 
 void CHybridDecoderFilteredCallback::ResultCallback(std::string json) {
-    if (!ReportT2) return;
-    if (m_report == nullptr) return;  // unconfigured: nowhere to report
-    if (bT2RawOutput) {
-        Report(json);
-        return;
-    }
-    if (json.find("TESK2") == std::string::npos) return;
+    if (!NeedsFiltering(ReportT2, bT2RawOutput, json, kTesk2Key)) return;
     if (IsRedundant(json)) return;
     int released = 0;
     try {
@@ -114,9 +75,7 @@ void CHybridDecoderFilteredCallback::HandleFiltered(const std::string& text) {
     }
     if (r.layer == 0) DistributionFix(r);
     if (r.layer == 2) {
-        auto it = m_lastSampleBlock.find(r.commId);
-        if (it != m_lastSampleBlock.end() && it->second == r.sampleBlockIndex) return;
-        m_lastSampleBlock[r.commId] = r.sampleBlockIndex;
+        if (RepeatedCommRs(r)) return;
     } else {
         AnchorStep(r);
         if (!DuplicateStep(r)) return;
@@ -126,52 +85,16 @@ void CHybridDecoderFilteredCallback::HandleFiltered(const std::string& text) {
 
 bool CHybridDecoderFilteredCallback::ExtractRecord(const std::string& json,
                                                    Watermark_Detection_Record_t& r) {
-    memset(&r, 0, sizeof(r));
     rapidjson::Document doc;
-    doc.Parse(json.c_str(), json.size());
-    if (doc.HasParseError() || !doc.IsObject()) return false;
-    auto top = doc.FindMember("TESK2");
-    if (top == doc.MemberEnd() || !top->value.IsObject()) return false;
-    const rapidjson::Value& o = top->value;
-
-    auto layer = o.FindMember("layer");
-    if (layer != o.MemberEnd() && layer->value.IsString() && layer->value.GetStringLength() < 32) {
-        const std::string ln = layer->value.GetString();
-        if (ln == "COMM_STD") r.layer = 1;
-        if (ln == "COMM_RS") r.layer = 2;
-    }
-    r.firstSymAge = int32_t(ReadInt(o, "firstSymAge"));
-    r.lastSymAge = int32_t(ReadInt(o, "lastSymAge"));
-    r.quality = uint16_t(ReadInt(o, "quality"));
-    r.strength = int16_t(ReadInt(o, "strength"));
-    r.depth = uint16_t(ReadInt(o, "depth"));
-    r.phase = uint16_t(ReadInt(o, "phase"));
-    r.dst = ReadInt(o, "dst") != 0 ? 1 : 0;
-    r.timestamp = int32_t(ReadInt(o, "timestamp"));
+    const rapidjson::Value* o = ReadRecord(doc, json, kTesk2Key, r);
+    if (o == nullptr) return false;
     if (r.timestamp == -1 && r.layer != 2) r.noAnchor = 1;
     r.distribution = 3;
-    auto dist = o.FindMember("dist");
-    if (dist != o.MemberEnd() && dist->value.IsString() && dist->value.GetStringLength() < 16) {
+    auto dist = o->FindMember("dist");
+    if (dist != o->MemberEnd() && dist->value.IsString() && dist->value.GetStringLength() < 16) {
         r.distribution = Tesk2DistCode(dist->value.GetString());
     }
     r.transmission = 0;
-    auto et = o.FindMember("elapsedTime");
-    if (et != o.MemberEnd() && et->value.IsNumber()) r.elapsedTime = et->value.GetDouble();
-    r.sampleBlockIndex = uint32_t(ReadInt(o, "sampleBlockIndex"));
-    r.redundantComm = uint32_t(ReadInt(o, "redundantCommStd"));
-    if (r.layer == 2) {
-        r.commRs = 1;
-        auto c = o.FindMember("commId");
-        if (c != o.MemberEnd() && c->value.IsString()) {
-            char buf[33];
-            snprintf(buf, sizeof(buf), "%s", c->value.GetString());
-            r.commId = strtoull(buf, nullptr, 16);
-        }
-        r.sid = 0;
-    } else {
-        r.sid = uint16_t(ReadInt(o, "sid"));
-        r.commId = 0;
-    }
     return true;
 }
 
@@ -236,15 +159,6 @@ void CHybridDecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r)
         r.corrected = 1;
         ++count;
     }
-}
-
-bool CHybridDecoderFilteredCallback::DuplicateStep(const Watermark_Detection_Record_t& r) {
-    auto it = m_lastElapsed.find(r.sid);
-    const double last = it == m_lastElapsed.end() ? 0.0 : it->second;
-    const double gap = r.elapsedTime > last ? r.elapsedTime - last : 0.0;
-    if (last >= 0.001 && gap < 0.3) return false;
-    if (r.timestamp >= 1) m_lastElapsed[r.sid] = r.elapsedTime;
-    return true;
 }
 
 std::string CHybridDecoderFilteredCallback::BuildOutput(const Watermark_Detection_Record_t& r) {

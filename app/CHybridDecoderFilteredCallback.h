@@ -15,17 +15,12 @@
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "app/CTesk6DecoderFilteredCallback.h"  // Watermark_Detection_Record_t
-#include "audiocore/IAudioConsumerCallback.h"
+#include "app/CTeskFilteredCallback.h"
 #include "decoders/tesk2/CTesk2DCFilter.h"
 
-class CTavikReportCallback;
-
-class CHybridDecoderFilteredCallback : public Kelvane::AudioCore::IAudioConsumerCallback {
+class CHybridDecoderFilteredCallback : public CTeskFilteredCallback {
 public:
     struct DistTally {
         uint32_t pc = 0;
@@ -42,11 +37,6 @@ public:
     // one falls back to the process-wide counter m_nHybridChannelSelection.
     void init(void* config, int major, int minor, int patch, char* name) override;
     void ResultCallback(std::string json) override;
-    // With output to console: "Code %d: %s\n" or "Error code %d\n".
-    void LogCallback(int code, const char* text) override;
-    void Shutdown() override {}
-
-    int Channel() const { return m_channel; }
 
     // Fills a record from a TESK 2 detection text; false when it does not
     // parse (the record then holds what was read, zero otherwise).
@@ -62,25 +52,9 @@ private:
     void HandleFiltered(const std::string& text);
     void DistributionFix(Watermark_Detection_Record_t& r);
     void AnchorStep(Watermark_Detection_Record_t& r);
-    bool DuplicateStep(const Watermark_Detection_Record_t& r);
-    void Report(const std::string& text);
 
-    using RecordPtr = std::unique_ptr<Watermark_Detection_Record_t>;
-
-    CTavikReportCallback* m_report = nullptr;
-    int32_t m_channel = 0;
-    bool m_showDateTime = false;
-    int32_t m_reportMode = 1;
-    bool m_outputToConsole = false;
     CTesk2DCFilter m_filter;
-    std::vector<std::string> m_filterOutput;
-    std::map<unsigned, RecordPtr> m_anchor0;
-    std::map<unsigned, RecordPtr> m_anchor1;
-    std::map<unsigned, RecordPtr> m_mainAnchor;
     bool m_mainAnchorReplaced = false;
-    std::map<unsigned, double> m_lastElapsed;
-    std::map<uint64_t, uint32_t> m_lastSampleBlock;
-    std::map<unsigned, int32_t> m_correctionCount;
     std::map<unsigned, DistTally> m_distTally;
 };
 

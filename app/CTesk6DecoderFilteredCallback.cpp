@@ -2,16 +2,11 @@
 
 #include <rapidjson/document.h>
 
-#include <cctype>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 
-#include "app/CTavikReportCallback.h"
 #include "app/HostInterface.h"
-#include "app/RunConfiguration.h"
 #include "decoders/tesk6/Tesk6DetectionText.h"
 #include "decoders/tesk6/TeskDetectionJson.h"
 #include "timebase/TeskTime.h"
@@ -22,67 +17,21 @@ namespace {
 
 const char* kInvalidJson = "Received invalid JSON format for TESK 6 parameters";
 
-int64_t ReadInt(const rapidjson::Value& o, const char* key) {
-    auto it = o.FindMember(key);
-    if (it == o.MemberEnd() || !it->value.IsNumber()) return 0;
-    if (it->value.IsInt64()) return it->value.GetInt64();
-    if (it->value.IsUint64()) return int64_t(it->value.GetUint64());
-    return int64_t(it->value.GetDouble());
-}
-
 }  // namespace
 
 CTesk6DecoderFilteredCallback::CTesk6DecoderFilteredCallback() = default;
 CTesk6DecoderFilteredCallback::~CTesk6DecoderFilteredCallback() = default;
 
-int CTesk6DecoderFilteredCallback::ChannelFromName(const char* name) {
-    if (name == nullptr) return -1;
-    const size_t len = strlen(name);
-    size_t digits = 0;
-    while (digits < len && isdigit(static_cast<unsigned char>(name[len - 1 - digits]))) ++digits;
-    if (digits == 0 || digits > 9 || len < digits + 2) return -1;
-    const char* ch = name + len - digits - 2;
-    if (ch[0] != 'c' || ch[1] != 'h') return -1;
-    return atoi(name + len - digits);
-}
-
 void CTesk6DecoderFilteredCallback::init(void* config, int major, int minor, int patch,
                                          char* name) {
-    const SampleAppConfigurationData* cfg = static_cast<const SampleAppConfigurationData*>(config);
-    m_report = cfg ? cfg->reportCallback : nullptr;
-    if (m_report == nullptr) return;
-    m_showDateTime = cfg->displayDateTimeString;
-    m_reportMode = cfg->reportMode;
-    m_outputToConsole = cfg->outputToConsole;
+    if (!Configure(config)) return;
     if (m_outputToConsole) printf("TESK 6 decoder, version %d.%d.%d.\n\n", major, minor, patch);
     m_filter.initDCFilter();
-    const int fromName = ChannelFromName(name);
-    m_channel = fromName >= 0 ? fromName : m_nTesk6ChannelSelection;
-    ++m_nTesk6ChannelSelection;
-}
-
-void CTesk6DecoderFilteredCallback::LogCallback(int code, const char* text) {
-    if (!m_outputToConsole) return;
-    if (text != nullptr && text[0] != '\0') {
-        printf("Code %d: %s\n", code, text);
-    } else {
-        printf("Error code %d\n", code);
-    }
-}
-
-void CTesk6DecoderFilteredCallback::Report(const std::string& text) {
-    std::string copy(text);
-    m_report->setAudioCodes(unsigned(m_channel), &copy);
+    AssignChannel(name, m_nTesk6ChannelSelection);
 }
 
 void CTesk6DecoderFilteredCallback::ResultCallback(std::string json) {
-    if (!ReportTw) return;
-    if (m_report == nullptr) return;  // unconfigured: nowhere to report
-    if (bTwRawOutput) {
-        Report(json);
-        return;
-    }
-    if (json.find("TESK6") == std::string::npos) return;
+    if (!NeedsFiltering(ReportTw, bTwRawOutput, json, kTesk6Key)) return;
     {
         rapidjson::Document doc;
         doc.Parse(json.c_str(), json.size());
@@ -106,9 +55,7 @@ void CTesk6DecoderFilteredCallback::HandleFiltered(const std::string& text) {
     Watermark_Detection_Record_t r;
     if (!ExtractRecord(text, r)) throw std::runtime_error(kInvalidJson);
     if (r.layer == 2) {
-        auto it = m_lastSampleBlock.find(r.commId);
-        if (it != m_lastSampleBlock.end() && it->second == r.sampleBlockIndex) return;
-        m_lastSampleBlock[r.commId] = r.sampleBlockIndex;
+        if (RepeatedCommRs(r)) return;
     } else {
         AnchorStep(r);
         if (!DuplicateStep(r)) return;
@@ -118,52 +65,16 @@ void CTesk6DecoderFilteredCallback::HandleFiltered(const std::string& text) {
 
 bool CTesk6DecoderFilteredCallback::ExtractRecord(const std::string& json,
                                                   Watermark_Detection_Record_t& r) {
-    memset(&r, 0, sizeof(r));
     rapidjson::Document doc;
-    doc.Parse(json.c_str(), json.size());
-    if (doc.HasParseError() || !doc.IsObject()) return false;
-    auto top = doc.FindMember("TESK6");
-    if (top == doc.MemberEnd() || !top->value.IsObject()) return false;
-    const rapidjson::Value& o = top->value;
-
-    auto layer = o.FindMember("layer");
-    if (layer != o.MemberEnd() && layer->value.IsString() && layer->value.GetStringLength() < 32) {
-        const std::string ln = layer->value.GetString();
-        if (ln == "COMM_STD") r.layer = 1;
-        if (ln == "COMM_RS") r.layer = 2;
-    }
-    r.firstSymAge = int32_t(ReadInt(o, "firstSymAge"));
-    r.lastSymAge = int32_t(ReadInt(o, "lastSymAge"));
-    r.quality = uint16_t(ReadInt(o, "quality"));
-    r.strength = int16_t(ReadInt(o, "strength"));
-    r.depth = uint16_t(ReadInt(o, "depth"));
-    r.phase = uint16_t(ReadInt(o, "phase"));
-    r.timestamp = int32_t(ReadInt(o, "timestamp"));
+    const rapidjson::Value* o = ReadRecord(doc, json, kTesk6Key, r);
+    if (o == nullptr) return false;
     r.distribution = 4;
-    auto dist = o.FindMember("dist");
-    if (dist != o.MemberEnd() && dist->value.IsString() && dist->value.GetStringLength() < 16) {
+    auto dist = o->FindMember("dist");
+    if (dist != o->MemberEnd() && dist->value.IsString() && dist->value.GetStringLength() < 16) {
         r.distribution = Tesk6DistCode(dist->value.GetString());
     }
-    r.dst = ReadInt(o, "dst") != 0 ? 1 : 0;
-    const int64_t tr = ReadInt(o, "transmission");
+    const int64_t tr = ReadInt(*o, "transmission");
     r.transmission = tr <= 0 ? 0u : tr == 1 ? 1u : 2u;
-    auto et = o.FindMember("elapsedTime");
-    if (et != o.MemberEnd() && et->value.IsNumber()) r.elapsedTime = et->value.GetDouble();
-    r.sampleBlockIndex = uint32_t(ReadInt(o, "sampleBlockIndex"));
-    r.redundantComm = uint32_t(ReadInt(o, "redundantCommStd"));
-    if (r.layer == 2) {
-        r.commRs = 1;
-        auto c = o.FindMember("commId");
-        if (c != o.MemberEnd() && c->value.IsString()) {
-            char buf[33];
-            snprintf(buf, sizeof(buf), "%s", c->value.GetString());
-            r.commId = strtoull(buf, nullptr, 16);
-        }
-        r.sid = 0;
-    } else {
-        r.sid = uint16_t(ReadInt(o, "sid"));
-        r.commId = 0;
-    }
     return true;
 }
 
@@ -206,15 +117,6 @@ void CTesk6DecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r) 
         r.corrected = 1;
         ++count;
     }
-}
-
-bool CTesk6DecoderFilteredCallback::DuplicateStep(const Watermark_Detection_Record_t& r) {
-    auto it = m_lastElapsed.find(r.sid);
-    const double last = it == m_lastElapsed.end() ? 0.0 : it->second;
-    const double gap = r.elapsedTime > last ? r.elapsedTime - last : 0.0;
-    if (last >= 0.001 && gap < 0.3) return false;
-    if (r.timestamp >= 1) m_lastElapsed[r.sid] = r.elapsedTime;
-    return true;
 }
 
 std::string CTesk6DecoderFilteredCallback::BuildOutput(const Watermark_Detection_Record_t& r) {
