@@ -155,8 +155,8 @@ void ZELTDecoderAdapter::ReportZELTWatermarkInJsonStrings(CZeltEngine* engine) {
 
         uint32_t systemTime = 0;
         if (layer != 4 && d.timestamp != 65535)
-            systemTime = ZELTTimeStamp::convertToUnixTime(GetCurrentTimestamp(),
-                                                          static_cast<uint32_t>(timestamp) * 60u);
+            systemTime = ZELTTimeStamp::convertToNearestUnixTime(
+                GetCurrentTimestamp(), static_cast<uint32_t>(timestamp) * 60u);
 
         rapidjson::StringBuffer sb;
         rapidjson::Writer<rapidjson::StringBuffer> w(sb);

@@ -11,8 +11,9 @@
 //
 // E = whole seconds of audio consumed; T = minutes within the 28-day cycle
 // (program), frame counter / 600 (flags) or -1 (layer 4); systemTime = the
-// POSIX time of minute T in the 28-day cycle holding the consumer's audio
-// time, 0 for layer 4 and for a record without a time code (65535);
+// POSIX time of minute T in the 28-day cycle that puts it nearest to the
+// consumer's audio time, 0 for layer 4 and for a record without a time code
+// (65535);
 // I = index of the 100 ms block of the last symbol of the block's first
 // detection (frame counter minus its lastSymAge), the same for every document
 // of one block: the copies of one commercial message that several depths

@@ -37,6 +37,19 @@ uint32_t ZELTTimeStamp::convertToUnixTime(uint32_t audioTime, uint32_t seconds) 
     return ((audioTime - kCycleEpoch) / kCycleSeconds) * kCycleSeconds + seconds + kCycleEpoch;
 }
 
+uint32_t ZELTTimeStamp::convertToNearestUnixTime(uint32_t audioTime, uint32_t seconds) {
+    const uint32_t inCycle = convertToUnixTime(audioTime, seconds);
+    if (audioTime < kCycleEpoch) return inCycle;
+    const int64_t half = kCycleSeconds / 2;
+    const int64_t offset = static_cast<int64_t>(inCycle) - static_cast<int64_t>(audioTime);
+    int64_t t = inCycle;
+    if (offset > half && t - kCycleSeconds >= kCycleEpoch)
+        t -= kCycleSeconds;
+    else if (offset < -half && t + kCycleSeconds <= UINT32_MAX)
+        t += kCycleSeconds;
+    return static_cast<uint32_t>(t);
+}
+
 uint32_t ZELTTimeStamp::getSystemTime(uint32_t audioTime) const {
     const uint32_t s = getTimeInSeconds();
     return s == kInvalid ? 0 : convertToUnixTime(audioTime, s);

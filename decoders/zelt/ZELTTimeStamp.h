@@ -30,6 +30,11 @@ public:
     // Start of the 28-day cycle holding audioTime plus `seconds` (unsigned
     // 32-bit arithmetic, cycles counted from kCycleEpoch).
     static uint32_t convertToUnixTime(uint32_t audioTime, uint32_t seconds);
+    // Like convertToUnixTime, but in whichever cycle puts the result nearest to audioTime
+    // (within half a cycle): a message sent in the last minutes of a cycle and heard just
+    // after the next one began belongs to the cycle that ended, not 28 days ahead. Audio
+    // times before kCycleEpoch give convertToUnixTime's result.
+    static uint32_t convertToNearestUnixTime(uint32_t audioTime, uint32_t seconds);
     // 0 for an invalid code, else convertToUnixTime(audioTime, getTimeInSeconds()).
     uint32_t getSystemTime(uint32_t audioTime) const;
 

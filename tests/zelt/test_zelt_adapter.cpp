@@ -61,6 +61,61 @@ TEST(ZeltTimeStamp, CodesDigitsAndCycle) {
               (uint32_t)Kelvane::Generators::ZeltGenerator::PosixTimeOfMinute(t, minute));
 }
 
+TEST(ZeltTimeStamp, NearestCycleAroundABoundary) {
+    const uint32_t cycle = ZELTTimeStamp::kCycleSeconds;
+    const uint32_t boundary = ZELTTimeStamp::kCycleEpoch + 287u * cycle;  // 2026-01-04
+    const uint32_t last = 40319u * 60u;
+    // Mid-cycle both rules agree.
+    EXPECT_EQ(ZELTTimeStamp::convertToNearestUnixTime(boundary + 5u, 60u), boundary + 60u);
+    EXPECT_EQ(ZELTTimeStamp::convertToNearestUnixTime(boundary + cycle / 2, last),
+              ZELTTimeStamp::convertToUnixTime(boundary + cycle / 2, last));
+    // The last minute of a cycle heard just after the boundary, and the first minute of the
+    // next cycle heard just before it (an encoder clock a little ahead).
+    EXPECT_EQ(ZELTTimeStamp::convertToNearestUnixTime(boundary + 30u, last), boundary - 60u);
+    EXPECT_EQ(ZELTTimeStamp::convertToNearestUnixTime(boundary - 30u, 0u), boundary);
+    // Nothing before the first cycle.
+    EXPECT_EQ(ZELTTimeStamp::convertToNearestUnixTime(ZELTTimeStamp::kCycleEpoch + 10u, last),
+              ZELTTimeStamp::kCycleEpoch + last);
+}
+
+// A program message carrying the last minute of a cycle, decoded from audio that starts just
+// after the next cycle began (and the first minute of a cycle, heard just before it began),
+// is dated in the cycle it was sent in, not 28 days away.
+TEST(ZeltAdapter, SystemTimeAcrossACycleBoundary) {
+    const uint32_t boundary = ZELTTimeStamp::kCycleEpoch + 287u * ZELTTimeStamp::kCycleSeconds;
+    struct Case {
+        uint32_t start, minute, expected;
+    };
+    for (const Case c : {Case{boundary + 5u, 40319u, boundary - 60u},
+                         Case{boundary - 20u, 0u, boundary}}) {
+        ZELTDecoderAdapter a(8000);
+        a.init("");
+        Sink sink;
+        a.RegisterResultCallback(sink);
+        Kelvane::Generators::ZeltGenerator gen(8000);
+        gen.AddProgram(1, 0x4D29, c.minute);
+        const auto pcm = gen.RenderMixed(20.0, Kelvane::Generators::HostKind::PinkNoise, -20.0);
+        for (size_t off = 0; off + 800 <= pcm.size(); off += 800) {
+            Kelvane::AudioCore::CAudioBlock block(
+                reinterpret_cast<const unsigned char*>(pcm.data() + off), 1600, 1, 8000, 16,
+                Kelvane::AudioCore::PACKING_MODE_NOT_USED, c.start);
+            ASSERT_EQ(a.ProcessAudioBlock(block), 0);
+        }
+        int exact = 0;
+        for (const std::string& t : sink.texts) {
+            rapidjson::Document doc;
+            doc.Parse(t.c_str());
+            const auto& z = doc["ZELT"];
+            if (z["layer"].GetInt() != 1 || z["timestamp"].GetInt64() != (int64_t)c.minute)
+                continue;
+            EXPECT_EQ(z["systemTime"].GetUint(), c.expected) << t;
+            ++exact;
+        }
+        EXPECT_GT(exact, 0) << "minute " << c.minute;
+        a.UnregisterResultCallback(sink);
+    }
+}
+
 TEST(ZeltAdapter, LayerValues) {
     int layer = -1;
     char comm[32], id[32];
