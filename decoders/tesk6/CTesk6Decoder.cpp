@@ -10,6 +10,7 @@
 #include "audiocore/CAudioResampler.h"
 #include "audiocore/CBufferManagerLL.h"
 #include "decoders/tesk6/Tesk6DetectionText.h"
+#include "decoders/tesk6/TeskAdapterSteps.h"
 #include "decoders/tesk6/TeskDetectionJson.h"
 #include "timebase/TeskTime.h"
 
@@ -119,40 +120,15 @@ int CTesk6Decoder::ProcessBuffer(void* data, void* controlBlock) {
         return -2;
     }
     if (!m_table) return 0;
-    m_table->SetStatusOfWatermarkTableRecords();
-    const uint32_t count = m_table->Count();
-    if (count > 0) {
-        const uint32_t frame = m_table->Record(0).frame;
-        // Texts are built first: a callback may not see a half-reported table.
-        std::vector<std::string> texts;
-        texts.reserve(count);
-        for (uint32_t i = 0; i < count; ++i)
-            texts.push_back(RecordToJson(m_table->Record(i), frame));
-        m_table->Reset();
-        for (auto& t : texts) NotifyRegisteredCallbacks(t);
-    } else {
-        m_table->Reset();
-    }
+    ReportTeskDetections(
+        *m_table, RecordToJson, [this](const std::string& t) { NotifyRegisteredCallbacks(t); });
     return 0;
 }
 
 int CTesk6Decoder::FlushData() {
     if (!m_bufferManager || !m_engine) return 0;
-    std::vector<unsigned char> block(kBlockBytes, 0);
-    double flushed = 0.0;
-    int got = m_bufferManager->GetData(block.data(), kBlockBytes);
-    if (got > 0) {
-        int r = ProcessBuffer(block.data(), m_engine);
-        if (r < 0) return r;
-        flushed = kBlockSeconds;
-    }
-    std::fill(block.begin(), block.end(), 0);
-    while (flushed < kFlushSeconds) {
-        int r = ProcessBuffer(block.data(), m_engine);
-        if (r < 0) return r;
-        flushed += kBlockSeconds;
-    }
-    return 0;
+    return FlushTeskAdapter(*m_bufferManager, kBlockBytes, kBlockSeconds, kFlushSeconds,
+                            [this](void* block) { return ProcessBuffer(block, m_engine); });
 }
 
 void CTesk6Decoder::shutdown() { FlushData(); }
