@@ -120,8 +120,8 @@ int CTesk6Decoder::ProcessBuffer(void* data, void* controlBlock) {
         return -2;
     }
     if (!m_table) return 0;
-    ReportTeskDetections(
-        *m_table, RecordToJson, [this](const std::string& t) { NotifyRegisteredCallbacks(t); });
+    ReportTeskDetections(*m_table, RecordToJson,
+                         [this](const std::string& t) { NotifyRegisteredCallbacks(t); });
     return 0;
 }
 
