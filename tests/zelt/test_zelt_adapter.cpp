@@ -86,8 +86,8 @@ TEST(ZeltAdapter, SystemTimeAcrossACycleBoundary) {
     struct Case {
         uint32_t start, minute, expected;
     };
-    for (const Case c : {Case{boundary + 5u, 40319u, boundary - 60u},
-                         Case{boundary - 20u, 0u, boundary}}) {
+    for (const Case c :
+         {Case{boundary + 5u, 40319u, boundary - 60u}, Case{boundary - 20u, 0u, boundary}}) {
         ZELTDecoderAdapter a(8000);
         a.init("");
         Sink sink;
