@@ -324,9 +324,10 @@ int DecodeFile(AudioFileInput& in, const Options& o, const std::vector<Family>& 
     std::chrono::duration<double> wall{0};
     std::string error;
     try {
-        CMeter meter(&config, name.c_str(), &format, ParametersDocument(o),
-                     std::make_shared<WatermarkAudioConsumerFactoryImplementation>(),
-                     std::make_shared<WatermarkAudioConsumerCallbackFactoryImplementation>());
+        auto meter = std::make_unique<CMeter>(
+            &config, name.c_str(), &format, ParametersDocument(o),
+            std::make_shared<WatermarkAudioConsumerFactoryImplementation>(),
+            std::make_shared<WatermarkAudioConsumerCallbackFactoryImplementation>());
         const auto t0 = std::chrono::steady_clock::now();
         std::vector<std::vector<uint8_t>> data;
         const long chunk = rate / 10;  // 100 ms at a time
@@ -338,7 +339,7 @@ int DecodeFile(AudioFileInput& in, const Options& o, const std::vector<Family>& 
             for (unsigned c : decoded) {
                 report.SetPosition(c, static_cast<double>(fed) / rate);
                 std::vector<uint8_t>& bytes = data[c];
-                if (meter.ProcessAudioBuffer(bytes.data(), static_cast<int>(bytes.size()),
+                if (meter->ProcessAudioBuffer(bytes.data(), static_cast<int>(bytes.size()),
                                              static_cast<int>(c), start) < 0) {
                     error = "Unable to process block of audio data";
                     break;
@@ -347,10 +348,11 @@ int DecodeFile(AudioFileInput& in, const Options& o, const std::vector<Family>& 
             if (!error.empty()) break;
             progress.Update(fed);
         }
-        // Codes still being accumulated are reported before the file ends.
-        if (error.empty()) {
-            for (unsigned c : decoded) meter.FlushData(static_cast<int>(c));
-        }
+        // Codes still being accumulated are reported before the file ends:
+        // tearing the meter down shuts every decoder down, and shutting down
+        // flushes it. (An explicit FlushData as well would feed each decoder
+        // its flush audio twice and report codes past the end of the file.)
+        meter.reset();
         wall = std::chrono::steady_clock::now() - t0;
         if (error.empty()) progress.Update(fed, true);
     } catch (const std::exception& e) {
