@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "decoders/tesk6/TeskDetectionJson.h"
 #include "dsp/CircData.h"
 #include "timebase/TeskTime.h"
 
@@ -37,25 +36,10 @@ int CTesk6DCFilter::ValidateDetection(const _WATERMARK_Detection_t& a,
 }
 
 void CTesk6DCFilter::emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out) {
-    TeskDetectionText t;
-    t.elapsedTime = d.elapsedTime;
-    t.layer = TeskLayerName(d.layer);
-    t.commRs = d.layer == 2;
-    t.commId = d.commId;
-    t.sid = d.sid;
-    t.firstSymAge = int32_t(d.start);
-    t.lastSymAge = int32_t(d.end);
-    t.quality = d.quality;
-    t.strength = d.strength;
-    t.depth = d.depth;
-    t.phase = d.phase;
-    t.timestamp = int32_t(d.timestamp);
-    t.dst = d.dst;
+    TeskDetectionText t = TextOf(d);
     t.systemTime = Tesk6ToPosix(d.timestamp, uint8_t(d.dst));
     t.dist = Tesk6DistName(d.dist);
     t.hasTransmission = true;
     t.transmission = d.transmission;
-    t.sampleBlockIndex = d.sampleBlockIndex;
-    t.redundantCommStd = d.redundant;
     out.push_back(TeskDetectionJson(kTesk6Key, t));
 }

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "decoders/tesk6/TeskDetectionJson.h"
 #include "decoders/tesk6/WatermarkDetection.h"
 #include "dsp/CUCCValidator.h"
 
@@ -137,6 +138,29 @@ public:
 
 protected:
     CTeskDCFilter() = default;
+
+    // The members of a record's text that both families write the same way
+    // (start and end as "firstSymAge" and "lastSymAge"); the family's
+    // emitDetection adds "systemTime", "dist" and, for TESK 6, "transmission".
+    static TeskDetectionText TextOf(const _WATERMARK_Detection_t& d) {
+        TeskDetectionText t;
+        t.elapsedTime = d.elapsedTime;
+        t.layer = TeskLayerName(d.layer);
+        t.commRs = d.layer == 2;
+        t.commId = d.commId;
+        t.sid = d.sid;
+        t.firstSymAge = int32_t(d.start);
+        t.lastSymAge = int32_t(d.end);
+        t.quality = d.quality;
+        t.strength = d.strength;
+        t.depth = d.depth;
+        t.phase = d.phase;
+        t.timestamp = int32_t(d.timestamp);
+        t.dst = d.dst;
+        t.sampleBlockIndex = d.sampleBlockIndex;
+        t.redundantCommStd = d.redundant;
+        return t;
+    }
 
 private:
     struct Entry {
