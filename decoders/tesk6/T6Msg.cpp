@@ -242,8 +242,10 @@ void ReedSolomonAccumulation(_T6M_Block_t* b, int32_t frame, const RsCodeParams*
                 const uint16_t cv = votes[j][corrected];
                 if (cv < 1) continue;
                 trySym[j] = uint8_t(corrected);
-                // A corrected symbol weaker than the runner-up has no margin.
-                tryMargin[j] = cv > tr[j].secVotes ? uint16_t(cv - tr[j].secVotes) : 0;
+                // A corrected symbol weaker than the runner-up gets a negative
+                // margin (kept in 16 bits, summed as signed), which counts
+                // against the strength: the votes speak against the correction.
+                tryMargin[j] = uint16_t(cv - tr[j].secVotes);
             }
             int16_t strength = 0;
             for (int j = 0; j < T6M_MSG_SYMBOLS; ++j) strength = int16_t(strength + tryMargin[j]);

@@ -16,6 +16,7 @@ namespace t6test {
 struct Detection {
     int32_t frame;  // core frame counter at the callback
     _T6M_Detection_t d;
+    _T6M_Slot_t slot;  // the slot the detection was emitted from
 };
 
 // Symbol (0..128) of a layer during one frame, or -1 for none.
@@ -58,7 +59,9 @@ public:
 private:
     static int Callback(void* user, const _T6M_Detection_t* d) {
         auto* self = static_cast<SpectrumSim*>(user);
-        self->detections.push_back({self->state_.frameCounter, *d});
+        const _T6M_Slot_t& slot =
+            self->state_.block[d->layer < 3 ? d->layer : 0].slot[d->depth & 3];
+        self->detections.push_back({self->state_.frameCounter, *d, slot});
         return 0;
     }
     float Uniform() {

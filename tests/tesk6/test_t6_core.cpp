@@ -252,6 +252,52 @@ TEST(T6Core, ReedSolomonWordWithOneWrongSymbol) {
     EXPECT_GT(corrected, 0);
 }
 
+// A corrected symbol that has fewer votes than the runner-up of its position
+// is weak evidence: its margin is negative and lowers the strength, instead of
+// counting as zero. Position 4 carries a wrong symbol A twice, another wrong
+// symbol B once and the right symbol G once, briefly, so that after four
+// repetitions G has votes, but fewer than B.
+TEST(T6Core, CorrectedSymbolWeakerThanRunnerUpLowersTheStrength) {
+    Tesk6Message m;
+    m.kind = Tesk6Kind::CommercialRs;
+    m.commId = 0x2468ACE13ull;
+    uint8_t good[8];
+    Tesk6Generator::Symbols(m, 0, good);
+    const uint8_t a = uint8_t((good[4] + 37) & 0x7F);
+    const uint8_t b = uint8_t((good[4] + 81) & 0x7F);
+    const int64_t start = 5;
+    t6test::SpectrumSim sim;
+    sim.Run(50 * 6, [&](int l, int64_t f) {
+        if (l != 1 || f < start || f >= start + 4 * 50) return -1;
+        const int64_t rep = (f - start) / 50, off = (f - start) % 50;
+        if (off >= 48) return -1;
+        const int pos = int(off / 6);
+        if (pos != 4) return int(good[pos]);
+        if (rep == 0) return off % 6 < 3 ? int(good[4]) : -1;  // short, so weak
+        return int(rep == 1 ? b : a);
+    });
+    int checked = 0;
+    for (const auto& det : sim.detections) {
+        if (det.d.layer != T6M_LAYER_COMM_RS || det.d.symbols[4] != good[4]) continue;
+        EXPECT_EQ(det.d.commId, m.commId);
+        // The first repetition alone is read without correction; once a
+        // wrong symbol leads position 4, G comes back by correction only.
+        if (det.d.depth == 0) continue;
+        EXPECT_GE(det.d.quality, 41905);
+        EXPECT_LE(det.d.quality, 41908);
+        int sum = 0;
+        for (const auto& p : det.slot.pos) sum += int16_t(p.margin);
+        EXPECT_EQ(det.d.strength, int16_t(sum));
+        // With B accumulated (depth 2 and 3) G is third at best: negative
+        // margin. At depth 1 G itself is the runner-up: margin 0.
+        if (det.d.depth >= 2) {
+            EXPECT_LT(int16_t(det.slot.pos[4].margin), 0) << "depth " << int(det.d.depth);
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 0);
+}
+
 // The (7, 5) word of the generator is a code word, and the message fields of
 // a Reed-Solomon detection come from its data symbols.
 TEST(T6Core, MessageFieldsFromSymbols) {
