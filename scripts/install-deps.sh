@@ -14,5 +14,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   echo "Installing: ${missing[*]}"
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi
