@@ -8,7 +8,6 @@
 
 #include "app/HostInterface.h"
 #include "decoders/tesk2/Tesk2DetectionText.h"
-#include "decoders/tesk6/TeskDetectionJson.h"
 #include "timebase/TeskTime.h"
 
 int32_t CHybridDecoderFilteredCallback::m_nHybridChannelSelection = 0;
@@ -113,17 +112,10 @@ void CHybridDecoderFilteredCallback::DistributionFix(Watermark_Detection_Record_
 void CHybridDecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r) {
     m_mainAnchorReplaced = false;
     const unsigned s = r.sid;
-    if (r.timestamp < 0) r.noAnchor = 1;
-    RecordPtr& a0 = m_anchor0[s];
-    RecordPtr& a1 = m_anchor1[s];
-    RecordPtr& main = m_mainAnchor[s];
-    if (!r.noAnchor) {
-        if (!a0) {
-            a0.reset(new Watermark_Detection_Record_t(r));
-        } else if (!a1) {
-            a1.reset(new Watermark_Detection_Record_t(r));
-        }
-    }
+    const AnchorSlots slots = StoreAnchor(r);
+    RecordPtr& a0 = slots.anchor0;
+    RecordPtr& a1 = slots.anchor1;
+    RecordPtr& main = slots.main;
     if (a0 && a1) {
         const int64_t e0 = int64_t(a0->elapsedTime);
         const int64_t e1 = int64_t(a1->elapsedTime);
@@ -162,27 +154,12 @@ void CHybridDecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r)
 }
 
 std::string CHybridDecoderFilteredCallback::BuildOutput(const Watermark_Detection_Record_t& r) {
-    TeskDetectionText t;
-    t.elapsedTime = r.elapsedTime;
-    t.layer = r.layer == 2 ? "COMM_RS" : r.layer == 1 ? "COMM_STD" : "PROG";
-    t.commRs = r.layer == 2;
-    t.commId = r.commId;
-    t.sid = r.sid;
-    t.firstSymAge = r.firstSymAge;
-    t.lastSymAge = r.lastSymAge;
-    t.quality = r.quality;
-    t.strength = r.strength;
-    t.depth = r.depth;
-    t.phase = r.phase;
-    t.timestamp = r.timestamp;
-    t.dst = r.dst;
+    TeskDetectionText t = TextOf(r);
     // The daylight-saving flag travels in its own member; it is put back into
     // bit 31 so the POSIX time matches the decoder's raw text.
     uint8_t ambiguity = 0;
     const uint32_t code = uint32_t(r.timestamp) | (r.dst && r.timestamp >= 0 ? 0x80000000u : 0u);
     t.systemTime = Tesk2ToPosix(code, &ambiguity);
     t.dist = Tesk2DistName(r.distribution);
-    t.sampleBlockIndex = r.sampleBlockIndex;
-    t.redundantCommStd = r.redundantComm;
     return TeskDetectionJson(kTesk2Key, t);
 }

@@ -8,7 +8,6 @@
 
 #include "app/HostInterface.h"
 #include "decoders/tesk6/Tesk6DetectionText.h"
-#include "decoders/tesk6/TeskDetectionJson.h"
 #include "timebase/TeskTime.h"
 
 int32_t CTesk6DecoderFilteredCallback::m_nTesk6ChannelSelection = 0;
@@ -80,17 +79,10 @@ bool CTesk6DecoderFilteredCallback::ExtractRecord(const std::string& json,
 
 void CTesk6DecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r) {
     const unsigned s = r.sid;
-    if (r.timestamp < 0) r.noAnchor = 1;
-    RecordPtr& a0 = m_anchor0[s];
-    RecordPtr& a1 = m_anchor1[s];
-    RecordPtr& main = m_mainAnchor[s];
-    if (!r.noAnchor) {
-        if (!a0) {
-            a0.reset(new Watermark_Detection_Record_t(r));
-        } else if (!a1) {
-            a1.reset(new Watermark_Detection_Record_t(r));
-        }
-    }
+    const AnchorSlots slots = StoreAnchor(r);
+    RecordPtr& a0 = slots.anchor0;
+    RecordPtr& a1 = slots.anchor1;
+    RecordPtr& main = slots.main;
     if (a0 && a1) {
         const int64_t de = int64_t(a1->elapsedTime - a0->elapsedTime);
         const int64_t dt = int64_t(a1->timestamp) - int64_t(a0->timestamp);
@@ -120,25 +112,10 @@ void CTesk6DecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r) 
 }
 
 std::string CTesk6DecoderFilteredCallback::BuildOutput(const Watermark_Detection_Record_t& r) {
-    TeskDetectionText t;
-    t.elapsedTime = r.elapsedTime;
-    t.layer = r.layer == 2 ? "COMM_RS" : r.layer == 1 ? "COMM_STD" : "PROG";
-    t.commRs = r.layer == 2;
-    t.commId = r.commId;
-    t.sid = r.sid;
-    t.firstSymAge = r.firstSymAge;
-    t.lastSymAge = r.lastSymAge;
-    t.quality = r.quality;
-    t.strength = r.strength;
-    t.depth = r.depth;
-    t.phase = r.phase;
-    t.timestamp = r.timestamp;
-    t.dst = r.dst;
+    TeskDetectionText t = TextOf(r);
     t.systemTime = Tesk6ToPosix(uint32_t(r.timestamp), uint8_t(r.dst));
     t.dist = Tesk6DistName(r.distribution);
     t.hasTransmission = true;
     t.transmission = r.transmission;
-    t.sampleBlockIndex = r.sampleBlockIndex;
-    t.redundantCommStd = r.redundantComm;
     return TeskDetectionJson(kTesk6Key, t);
 }

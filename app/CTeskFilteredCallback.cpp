@@ -115,6 +115,43 @@ const rapidjson::Value* CTeskFilteredCallback::ReadRecord(rapidjson::Document& d
     return &o;
 }
 
+TeskDetectionText CTeskFilteredCallback::TextOf(const Watermark_Detection_Record_t& r) {
+    TeskDetectionText t;
+    t.elapsedTime = r.elapsedTime;
+    t.layer = r.layer == 2 ? "COMM_RS" : r.layer == 1 ? "COMM_STD" : "PROG";
+    t.commRs = r.layer == 2;
+    t.commId = r.commId;
+    t.sid = r.sid;
+    t.firstSymAge = r.firstSymAge;
+    t.lastSymAge = r.lastSymAge;
+    t.quality = r.quality;
+    t.strength = r.strength;
+    t.depth = r.depth;
+    t.phase = r.phase;
+    t.timestamp = r.timestamp;
+    t.dst = r.dst;
+    t.sampleBlockIndex = r.sampleBlockIndex;
+    t.redundantCommStd = r.redundantComm;
+    return t;
+}
+
+CTeskFilteredCallback::AnchorSlots CTeskFilteredCallback::StoreAnchor(
+    Watermark_Detection_Record_t& r) {
+    const unsigned s = r.sid;
+    if (r.timestamp < 0) r.noAnchor = 1;
+    RecordPtr& a0 = m_anchor0[s];
+    RecordPtr& a1 = m_anchor1[s];
+    RecordPtr& main = m_mainAnchor[s];
+    if (!r.noAnchor) {
+        if (!a0) {
+            a0.reset(new Watermark_Detection_Record_t(r));
+        } else if (!a1) {
+            a1.reset(new Watermark_Detection_Record_t(r));
+        }
+    }
+    return AnchorSlots{a0, a1, main};
+}
+
 bool CTeskFilteredCallback::RepeatedCommRs(const Watermark_Detection_Record_t& r) {
     auto it = m_lastSampleBlock.find(r.commId);
     if (it != m_lastSampleBlock.end() && it->second == r.sampleBlockIndex) return true;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "audiocore/IAudioConsumerCallback.h"
+#include "decoders/tesk6/TeskDetectionJson.h"
 
 class CTavikReportCallback;
 
@@ -82,6 +83,10 @@ protected:
                                               Watermark_Detection_Record_t& r);
     // Integer member (any JSON number) as its 64-bit value; 0 when absent.
     static int64_t ReadInt(const rapidjson::Value& o, const char* key);
+    // The members of a record's host text that both families write the same
+    // way (layer "PROG" unless 1 or 2); the family adds "systemTime", "dist"
+    // and, for TESK 6, "transmission".
+    static TeskDetectionText TextOf(const Watermark_Detection_Record_t& r);
 
     // COMM_RS: true when the record repeats the sample block index last
     // reported for its commId (drop it); otherwise remembers the index.
@@ -92,6 +97,17 @@ protected:
     bool DuplicateStep(const Watermark_Detection_Record_t& r);
 
     using RecordPtr = std::unique_ptr<Watermark_Detection_Record_t>;
+
+    struct AnchorSlots {
+        RecordPtr& anchor0;
+        RecordPtr& anchor1;
+        RecordPtr& main;
+    };
+    // First part of the anchor step, the same in both families: a record with
+    // a negative time code gets the no-anchor flag; any other becomes anchor 0
+    // of its SID, or anchor 1 when anchor 0 is taken and anchor 1 is free.
+    // Returns the SID's three anchor slots.
+    AnchorSlots StoreAnchor(Watermark_Detection_Record_t& r);
 
     CTavikReportCallback* m_report = nullptr;
     int32_t m_channel = 0;
