@@ -115,6 +115,27 @@ std::vector<float> SignalMix::Mix(const std::vector<float>& watermark,
     return out;
 }
 
+std::vector<float> SignalMix::MixSeveral(const std::vector<float>& host,
+                                          const std::vector<std::vector<float>>& watermarks,
+                                          const std::vector<double>& ratiosDb,
+                                          double silentReferenceRms) {
+    // The reference is measured once, before anything is added: a watermark
+    // mixed in later must not be scaled against the host plus earlier ones.
+    double reference = Rms(host);
+    if (reference <= 0.0) reference = silentReferenceRms;
+    std::vector<double> acc(host.begin(), host.end());
+    for (std::size_t k = 0; k < watermarks.size(); ++k) {
+        const std::vector<float>& wm = watermarks[k];
+        const double rms = Rms(wm);
+        if (rms <= 0.0) continue;
+        const double ratio = k < ratiosDb.size() ? ratiosDb[k] : 0.0;
+        const double g = reference * std::pow(10.0, ratio / 20.0) / rms;
+        const std::size_t n = std::min(wm.size(), acc.size());
+        for (std::size_t i = 0; i < n; ++i) acc[i] += g * wm[i];
+    }
+    return std::vector<float>(acc.begin(), acc.end());
+}
+
 std::vector<int16_t> SignalMix::ToInt16(const std::vector<float>& samples) {
     std::vector<int16_t> out(samples.size());
     for (std::size_t i = 0; i < samples.size(); ++i) {

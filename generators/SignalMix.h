@@ -41,6 +41,17 @@ public:
     static std::vector<float> Mix(const std::vector<float>& watermark,
                                   const std::vector<float>& host, double ratioDb);
 
+    // Mixes several watermarks into one host: out = host + sum of g_k * wm_k,
+    // each gain chosen so that watermark k alone stands at ratiosDb[k] to the
+    // host alone (RMS over the whole signals). Over a silent host the ratios
+    // are taken against `silentReferenceRms`. A silent watermark adds nothing;
+    // a missing ratio counts as 0 dB. The result has the host's length; longer
+    // watermarks are cut, shorter ones count as zero beyond their end.
+    static std::vector<float> MixSeveral(const std::vector<float>& host,
+                                         const std::vector<std::vector<float>>& watermarks,
+                                         const std::vector<double>& ratiosDb,
+                                         double silentReferenceRms);
+
     // Float (full scale 1.0) to 16-bit signed, rounded to nearest and clipped
     // to -32768..32767.
     static std::vector<int16_t> ToInt16(const std::vector<float>& samples);

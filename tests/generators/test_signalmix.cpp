@@ -61,3 +61,29 @@ TEST(SignalMix, Int16ConversionRoundsAndClips) {
 }
 
 }  // namespace
+
+// Several watermarks on one host each keep their own ratio to the host alone;
+// one mixed in later is not scaled against the host plus the earlier ones.
+TEST(SignalMix, SeveralWatermarksEachAgainstTheHostAlone) {
+    const auto host = SignalMix::MakeHost(HostKind::PinkNoise, 48000, 0.1, 3);
+    const auto a = SignalMix::MakeHost(HostKind::WhiteNoise, 48000, 0.7, 11);
+    const auto b = SignalMix::MakeHost(HostKind::WhiteNoise, 40000, 0.02, 12);
+    const auto mixed = SignalMix::MixSeveral(host, {a, b, {}}, {-20.0, 0.0, 5.0}, 0.1);
+    ASSERT_EQ(mixed.size(), host.size());
+    // Expected parts: a at -20 dB and b at 0 dB to the host (b is shorter and
+    // counts as zero beyond its end); the silent third adds nothing.
+    std::vector<float> partA(48000), partB(48000);
+    const double ga = 0.1 * 0.1 / SignalMix::Rms(a), gb = 0.1 / SignalMix::Rms(b);
+    for (size_t i = 0; i < 48000; ++i) {
+        partA[i] = float(ga * a[i]);
+        partB[i] = i < b.size() ? float(gb * b[i]) : 0.0f;
+        EXPECT_NEAR(mixed[i], host[i] + partA[i] + partB[i], 1e-5) << i;
+    }
+    EXPECT_NEAR(SignalMix::RatioDb(partA, host), -20.0, 1e-3);
+
+    // Over silence the ratios are taken against the given reference level.
+    const std::vector<float> silence(48000, 0.0f);
+    const auto quiet = SignalMix::MixSeveral(silence, {a, a}, {-20.0, -20.0}, 0.1);
+    EXPECT_NEAR(SignalMix::Rms(quiet), 2 * 0.01, 1e-4);  // two equal, in phase
+}
+

@@ -11,6 +11,7 @@
 #include <exception>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dsp/CUCCValidator.h"
@@ -380,6 +381,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tavikgen: %s: %d Hz, %d channel%s, %.1f s, %s, host %s\n",
                  o.output.c_str(), o.rate, o.channels, o.channels == 1 ? "" : "s", o.seconds,
                  o.isFloat ? "float" : "16-bit", o.host.c_str());
+    // Each family's ratio is taken against the host alone (MixSeveral).
+    std::vector<std::vector<std::vector<float>>> familyMarks(out.size());
+    std::vector<std::vector<double>> familyRatios(out.size());
     for (const auto& [key, g] : groups) {
         std::vector<float> wm;
         switch (g.family) {
@@ -394,20 +398,17 @@ int main(int argc, char** argv) {
                 break;
         }
         wm.resize(frames, 0.0f);
-        std::vector<float>& ch = out[static_cast<size_t>(g.channel)];
-        // The ratio is taken against the host's own level; over silence against
-        // the nominal host level.
-        double reference = SignalMix::Rms(ch);
-        if (reference <= 0) reference = hostLevel;
-        const double rms = SignalMix::Rms(wm);
-        if (rms <= 0) {
+        if (SignalMix::Rms(wm) <= 0) {
             std::fprintf(stderr, "tavikgen: warning: channel %d: no complete message fits\n",
                          g.channel);
             continue;
         }
-        const double gain = reference * std::pow(10.0, g.ratioDb / 20.0) / rms;
-        for (size_t i = 0; i < frames; ++i) ch[i] += static_cast<float>(gain * wm[i]);
+        familyMarks[static_cast<size_t>(g.channel)].push_back(std::move(wm));
+        familyRatios[static_cast<size_t>(g.channel)].push_back(g.ratioDb);
     }
+    // Over silence the ratios are taken against the nominal host level.
+    for (size_t c = 0; c < out.size(); ++c)
+        out[c] = SignalMix::MixSeveral(out[c], familyMarks[c], familyRatios[c], hostLevel);
 
     // Interleave and write.
     SF_INFO info{};
