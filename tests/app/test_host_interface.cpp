@@ -13,6 +13,8 @@
 namespace {
 
 using Texts = std::vector<std::string>;
+const char* const kTesk = "\nDecoding for TESK2 and TESK6 codes\n";
+const char* const kFiltered = "Filtered code display selected";
 
 class HostInterface : public ::testing::Test {
 protected:
@@ -21,10 +23,10 @@ protected:
 
     static int configure(const char* text) { return hostSetConfiguration(text); }
 
-    static void expectSwitches(bool zelt, bool t2, bool tw, bool raw) {
+    static void expectSwitches(bool zelt, bool tesk, bool raw) {
         EXPECT_EQ(ReportZelt.load(), zelt);
-        EXPECT_EQ(ReportT2.load(), t2);
-        EXPECT_EQ(ReportTw.load(), tw);
+        EXPECT_EQ(ReportT2.load(), tesk);
+        EXPECT_EQ(ReportTw.load(), tesk);
         EXPECT_EQ(bZeltRawOutput.load(), raw);
         EXPECT_EQ(bT2RawOutput.load(), raw);
         EXPECT_EQ(bTwRawOutput.load(), raw);
@@ -35,28 +37,12 @@ TEST(ParseInts, SplitsOnAnySingleSeparator) {
     EXPECT_EQ(parseInts("0,6,1,2,3"), (std::vector<int>{0, 6, 1, 2, 3}));
     EXPECT_EQ(parseInts("4;2 -99x-1/17"), (std::vector<int>{4, 2, -99, -1, 17}));
     EXPECT_EQ(parseInts("1,2,"), (std::vector<int>{1, 2}));
-    // Exactly one separator is skipped: a second one ends the list.
-    EXPECT_EQ(parseInts("1,,2"), (std::vector<int>{1}));
-    // strtol skips white space itself, so ", 2" is one separator then " 2".
-    EXPECT_EQ(parseInts("1, 2"), (std::vector<int>{1, 2}));
+    EXPECT_EQ(parseInts("1,,2"), (std::vector<int>{1}));     // a second separator ends the list
+    EXPECT_EQ(parseInts("1, 2"), (std::vector<int>{1, 2}));  // strtol skips the blank
     EXPECT_TRUE(parseInts("").empty());
     EXPECT_TRUE(parseInts("abc").empty());
     EXPECT_TRUE(parseInts(nullptr).empty());
     EXPECT_EQ(parseInts("99999999999,-99999999999"), (std::vector<int>{INT_MAX, INT_MIN}));
-}
-
-TEST_F(HostInterface, PollingBeforeAnyReportAnswersZero) {
-    char buffer[kDiagTextSize] = "untouched";
-    int average = 7;
-    int peak = 8;
-    for (unsigned int c = 0; c < kReportChannels; ++c) {
-        EXPECT_EQ(hostGetAudioCodes(c, buffer, sizeof buffer), 0);
-        EXPECT_EQ(hostGetAudioLevels(c, &average, &peak), 0);
-    }
-    EXPECT_EQ(hostGetDiagMessage(buffer, sizeof buffer), 0);
-    EXPECT_STREQ(buffer, "untouched");
-    EXPECT_EQ(average, 7);
-    EXPECT_EQ(peak, 8);
 }
 
 TEST_F(HostInterface, FirstRepeatedAndChangedConfiguration) {
@@ -65,30 +51,28 @@ TEST_F(HostInterface, FirstRepeatedAndChangedConfiguration) {
               (Texts{"\nRequest to update to 0,6,1,2,3 configuration",
                      "\nUpdating L and R sound card settings to 1 device",
                      "\nUpdating C and LFE sound card settings to 2 device",
-                     "\nUpdating Ls Rs sound card settings to 3 device",
-                     "\nDecoding for TESK2 and TESK6 codes\n", "Filtered code display selected"}));
+                     "\nUpdating Ls Rs sound card settings to 3 device", kTesk, kFiltered}));
     EXPECT_EQ(uiConfiguration.configured.load(), 1);
-    EXPECT_EQ(uiConfiguration.reconfigure.load(), 0);
     EXPECT_EQ(uiConfiguration.channelCount.load(), 6);
     for (int s = 0; s < kStreamCount; ++s) {
         EXPECT_EQ(uiConfiguration.device[s].load(), s + 1);
         EXPECT_EQ(uiConfiguration.deviceChannels[s].load(), 2);
     }
-    expectSwitches(false, true, true, false);
+    expectSwitches(false, true, false);
+    // The first configuration never asks for a reopen, though it changed things.
+    EXPECT_EQ(uiConfiguration.reconfigure.load(), 0);
 
     // The same string again: no update messages, no reopen request.
     EXPECT_EQ(configure("0,6,1,2,3"), 1);
     EXPECT_EQ(takeDiagnostics(),
-              (Texts{"\nRequest to update to 0,6,1,2,3 configuration",
-                     "\nDecoding for TESK2 and TESK6 codes\n", "Filtered code display selected"}));
+              (Texts{"\nRequest to update to 0,6,1,2,3 configuration", kTesk, kFiltered}));
     EXPECT_EQ(uiConfiguration.reconfigure.load(), 0);
 
     // A changed device asks the driver to reopen the streams.
     EXPECT_EQ(configure("0,6,1,-1,3"), 1);
     EXPECT_EQ(takeDiagnostics(),
               (Texts{"\nRequest to update to 0,6,1,-1,3 configuration",
-                     "\nUpdating C and LFE sound card settings to -1 device",
-                     "\nDecoding for TESK2 and TESK6 codes\n", "Filtered code display selected"}));
+                     "\nUpdating C and LFE sound card settings to -1 device", kTesk, kFiltered}));
     EXPECT_EQ(uiConfiguration.reconfigure.load(), 1);
     EXPECT_EQ(uiConfiguration.device[kStreamCLfe].load(), -1);
 
@@ -105,57 +89,41 @@ TEST_F(HostInterface, UnchangedDeviceKeepsItsChannelCount) {
     EXPECT_EQ(takeDiagnostics(),
               (Texts{"\nRequest to update to 0,6,0,-99,5 configuration",
                      "\nUpdating C and LFE sound card settings to -99 device",
-                     "\nUpdating Ls Rs sound card settings to 5 device",
-                     "\nDecoding for TESK2 and TESK6 codes\n", "Filtered code display selected"}));
+                     "\nUpdating Ls Rs sound card settings to 5 device", kTesk, kFiltered}));
     EXPECT_EQ(uiConfiguration.deviceChannels[kStreamLR].load(), 0);
     EXPECT_EQ(uiConfiguration.deviceChannels[kStreamCLfe].load(), 2);
     EXPECT_EQ(uiConfiguration.device[kStreamCLfe].load(), kDeviceNotUsed);
-    // The first configuration never asks for a reopen, even though it changed things.
-    EXPECT_EQ(uiConfiguration.reconfigure.load(), 0);
 }
 
 TEST_F(HostInterface, ModeWordsZeroToSeven) {
-    struct Case {
-        bool zelt, t2, tw, raw;
-        const char* family;
-    };
-    const char* tesk = "\nDecoding for TESK2 and TESK6 codes\n";
     const char* zelt = "\nDecoding for ZELT codes\n";
     const char* all = "\nDecoding TESK2, TESK6 and ZELT codes\n";
-    const Case cases[8] = {
-        {false, true, true, false, tesk}, {true, false, false, false, zelt},
-        {true, true, true, false, all},   {true, true, true, false, all},
-        {false, true, true, true, tesk},  {true, false, false, true, zelt},
-        {true, true, true, true, all},    {true, true, true, true, all},
-    };
+    const struct {
+        bool zelt, tesk;
+        const char* family;
+    } cases[4] = {{false, true, kTesk}, {true, false, zelt}, {true, true, all}, {true, true, all}};
     for (int mode = 0; mode < 8; ++mode) {
         SCOPED_TRACE(mode);
-        const std::string text = std::to_string(mode) + ",6,1,2,3";
-        EXPECT_EQ(configure(text.c_str()), 1);
-        const Case& c = cases[mode];
-        expectSwitches(c.zelt, c.t2, c.tw, c.raw);
+        const bool raw = mode >= 4;
+        EXPECT_EQ(configure((std::to_string(mode) + ",6,1,2,3").c_str()), 1);
+        expectSwitches(cases[mode % 4].zelt, cases[mode % 4].tesk, raw);
         EXPECT_EQ(uiConfiguration.mode.load(), mode);
         const Texts texts = takeDiagnostics();
         ASSERT_GE(texts.size(), 3u);
-        EXPECT_EQ(texts[texts.size() - 2], c.family);
-        EXPECT_EQ(texts.back(),
-                  c.raw ? "Raw code display selected" : "Filtered code display selected");
+        EXPECT_EQ(texts[texts.size() - 2], cases[mode % 4].family);
+        EXPECT_EQ(texts.back(), raw ? "Raw code display selected" : kFiltered);
     }
 }
 
 TEST_F(HostInterface, RejectedConfigurationsChangeNothing) {
-    struct Case {
-        const char* text;
-        const char* reason;
-    };
-    const Case cases[] = {
-        {"1,6,1,2", "\nConfiguration rejected: five integers expected, 4 found"},
-        {"", "\nConfiguration rejected: five integers expected, 0 found"},
-        {"1,7,1,2,3", "\nConfiguration rejected: channel count 7 is outside 0..6"},
-        {"1,-2,1,2,3", "\nConfiguration rejected: channel count -2 is outside 0..6"},
-        {"1,6,-2,2,3", "\nConfiguration rejected: L and R device -2 is not a device number"},
-        {"1,6,1,-100,3", "\nConfiguration rejected: C and LFE device -100 is not a device number"},
-        {"1,6,1,2,40000", "\nConfiguration rejected: Ls Rs device 40000 is not a device number"},
+    const char* const cases[][2] = {
+        {"1,6,1,2", "five integers expected, 4 found"},
+        {"", "five integers expected, 0 found"},
+        {"1,7,1,2,3", "channel count 7 is outside 0..6"},
+        {"1,-2,1,2,3", "channel count -2 is outside 0..6"},
+        {"1,6,-2,2,3", "L and R device -2 is not a device number"},
+        {"1,6,1,-100,3", "C and LFE device -100 is not a device number"},
+        {"1,6,1,2,40000", "Ls Rs device 40000 is not a device number"},
     };
     // Before and after a first configuration: the flag comes back unchanged.
     for (int configured = 0; configured < 2; ++configured) {
@@ -163,18 +131,18 @@ TEST_F(HostInterface, RejectedConfigurationsChangeNothing) {
             configure("0,4,1,2,3");
             takeDiagnostics();
         }
-        for (const Case& c : cases) {
-            SCOPED_TRACE(c.text);
-            EXPECT_EQ(configure(c.text), configured);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c[0]);
+            EXPECT_EQ(configure(c[0]), configured);
             EXPECT_EQ(takeDiagnostics(),
-                      (Texts{std::string("\nRequest to update to ") + c.text + " configuration",
-                             c.reason}));
+                      (Texts{std::string("\nRequest to update to ") + c[0] + " configuration",
+                             std::string("\nConfiguration rejected: ") + c[1]}));
             EXPECT_EQ(uiConfiguration.configured.load(), configured);
             EXPECT_EQ(uiConfiguration.reconfigure.load(), 0);
             EXPECT_EQ(uiConfiguration.mode.load(), 0);
             EXPECT_EQ(uiConfiguration.channelCount.load(), configured ? 4 : 0);
             EXPECT_EQ(uiConfiguration.device[kStreamLR].load(), configured ? 1 : 0);
-            expectSwitches(!configured, true, true, !configured);
+            expectSwitches(!configured, true, !configured);
         }
     }
     EXPECT_EQ(configure(nullptr), 1);
@@ -182,33 +150,54 @@ TEST_F(HostInterface, RejectedConfigurationsChangeNothing) {
 }
 
 void throwInvalidArgument(int, char**, CTavikReportCallback* report) {
-    if (report == nullptr) return;
-    throw std::invalid_argument("bad channel selection");
+    if (report != nullptr) throw std::invalid_argument("bad channel selection");
 }
-
 void throwRuntimeError(int, char**, CTavikReportCallback*) { throw std::runtime_error("no meter"); }
 
 TEST_F(HostInterface, StartDecodingClearsTheFlagAndPrintsWhatEndedTheRun) {
     configure("0,6,1,2,3");
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
+    using ::testing::internal::CaptureStderr;
+    using ::testing::internal::CaptureStdout;
+    using ::testing::internal::GetCapturedStderr;
+    using ::testing::internal::GetCapturedStdout;
+    CaptureStdout();
+    CaptureStderr();
     EXPECT_EQ(startDecodingWith(throwInvalidArgument, 0, nullptr), 1);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "CTavikReport is created.\n");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "Invalid argument: bad channel selection\n");
+    EXPECT_EQ(GetCapturedStdout(), "CTavikReport is created.\n");
+    EXPECT_EQ(GetCapturedStderr(), "Invalid argument: bad channel selection\n");
     // The driver must wait for a new configuration; the old values are kept.
     EXPECT_EQ(uiConfiguration.configured.load(), 0);
     EXPECT_EQ(uiConfiguration.channelCount.load(), 6);
 
     // The report object is made once per process.
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
+    CaptureStdout();
+    CaptureStderr();
     EXPECT_EQ(startDecodingWith(throwRuntimeError, 0, nullptr), 1);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "AudioSDK exception caught\nno meter\n");
+    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(GetCapturedStderr(), "AudioSDK exception caught\nno meter\n");
 }
 
-// ---- detection rings ----
+TEST_F(HostInterface, DiagnosticRingDropsTheNewestAndBoundsItsTexts) {
+    for (int i = 0; i < 60; ++i) postDiagMessage("message %d", i);
+    const Texts texts = takeDiagnostics();
+    ASSERT_EQ(texts.size(), 49u);
+    for (int i = 0; i < 49; ++i) EXPECT_EQ(texts[i], "message " + std::to_string(i));
+    setDiagMessage(nullptr);
+    EXPECT_TRUE(takeDiagnostics().empty());
+
+    const std::string longText(300, 'd');
+    postDiagMessage("%s", longText.c_str());
+    sDiagMessage = longText;
+    setDiagMessage(&sDiagMessage);
+    char buffer[kDiagTextSize + 16];
+    ASSERT_EQ(hostGetDiagMessage(buffer, sizeof buffer), 1);
+    EXPECT_EQ(std::strlen(buffer), kDiagTextSize - 1);  // cut by the formatting buffer
+    ASSERT_EQ(hostGetDiagMessage(buffer, 100), 1);
+    EXPECT_EQ(std::strlen(buffer), 99u);  // cut by the host's buffer
+    EXPECT_EQ(hostGetDiagMessage(buffer, sizeof buffer), 0);
+}
+
+// ---- detection rings and level meter ----
 
 class ReportRings : public HostInterface {
 protected:
@@ -228,21 +217,26 @@ protected:
         char buffer[512];
         return hostGetAudioCodes(channel, buffer, sizeof buffer) == 1 ? buffer : "<none>";
     }
+    void feed(int16_t value, int count, int channel) {
+        std::vector<int16_t> samples(count, value);
+        report->calculateMeterLevel(samples.data(), count, channel);
+    }
+    int average = 0;
+    int peak = 0;
+    bool levels(unsigned int channel) { return hostGetAudioLevels(channel, &average, &peak) == 1; }
 };
 
 TEST_F(ReportRings, WrapAroundKeepsOrderAndChannelsApart) {
     // 130 reports in bursts of 7 pass the wrap from slot 49 to 0 several times.
     int written = 0;
-    int read = 0;
-    while (read < 130) {
+    for (int read = 0; read < 130;) {
         for (int k = 0; k < 7 && written < 130; ++k, ++written) {
             put(3, "code " + std::to_string(written));
             put(4, "other " + std::to_string(written));
         }
-        while (read < written) {
+        for (; read < written; ++read) {
             ASSERT_EQ(take(3), "code " + std::to_string(read));
             ASSERT_EQ(take(4), "other " + std::to_string(read));
-            ++read;
         }
         EXPECT_EQ(take(3), "<none>");
     }
@@ -259,15 +253,24 @@ TEST_F(ReportRings, FullRingKeepsItsUnreadReports) {
               (Texts{"Overwrite in setAudioCodes", "Overwrite in setAudioCodes"}));
     for (int i = 0; i < 49; ++i) ASSERT_EQ(take(0), "r" + std::to_string(i));
     EXPECT_EQ(take(0), "<none>");
-    // Room again after reading.
-    put(0, "after");
+    put(0, "after");  // room again after reading
     EXPECT_EQ(take(0), "after");
 }
 
-TEST_F(ReportRings, CopiesAreTerminatedAndBoundedChannelsChecked) {
+TEST_F(ReportRings, EmptyRingsBoundedCopiesAndChannelsChecked) {
+    // Before any report every poll answers 0 and writes nothing.
+    char buffer[8] = "untouc";
+    average = 7;
+    for (unsigned int c = 0; c < kReportChannels; ++c) {
+        EXPECT_EQ(hostGetAudioCodes(c, buffer, sizeof buffer), 0);
+        EXPECT_FALSE(levels(c));
+    }
+    EXPECT_EQ(hostGetDiagMessage(buffer, sizeof buffer), 0);
+    EXPECT_STREQ(buffer, "untouc");
+    EXPECT_EQ(average, 7);
+
     put(1, "ABCDEFGH");
     put(1, "second");
-    char buffer[8];
     std::memset(buffer, 'x', sizeof buffer);
     // Null buffer or zero length: nothing taken, nothing written.
     EXPECT_EQ(hostGetAudioCodes(1, nullptr, 8), 0);
@@ -282,105 +285,55 @@ TEST_F(ReportRings, CopiesAreTerminatedAndBoundedChannelsChecked) {
     EXPECT_EQ(take(1), "<none>");
 
     // Channels 6 and above touch nothing; a null text is no report.
-    std::string text = "x";
-    report->setAudioCodes(6, &text);
-    report->setAudioCodes(UINT_MAX, &text);
+    put(6, "x");
+    put(UINT_MAX, "x");
     report->setAudioCodes(0, nullptr);
     EXPECT_EQ(hostGetAudioCodes(6, buffer, sizeof buffer), 0);
     EXPECT_EQ(hostGetAudioCodes(UINT_MAX, buffer, sizeof buffer), 0);
-    int a = 0;
-    EXPECT_EQ(hostGetAudioLevels(6, &a, &a), 0);
-    EXPECT_EQ(hostGetAudioLevels(0, nullptr, &a), 0);
+    EXPECT_EQ(hostGetAudioLevels(6, &average, &peak), 0);
+    EXPECT_EQ(hostGetAudioLevels(0, nullptr, &peak), 0);
     for (unsigned int c = 0; c < kReportChannels; ++c) EXPECT_EQ(take(c), "<none>");
     EXPECT_TRUE(takeDiagnostics().empty());
 }
 
-// ---- diagnostic ring ----
-
-TEST_F(HostInterface, DiagnosticRingDropsTheNewestWhenFull) {
-    for (int i = 0; i < 60; ++i) postDiagMessage("message %d", i);
-    const Texts texts = takeDiagnostics();
-    ASSERT_EQ(texts.size(), 49u);
-    for (int i = 0; i < 49; ++i) EXPECT_EQ(texts[i], "message " + std::to_string(i));
-    setDiagMessage(nullptr);
-    EXPECT_TRUE(takeDiagnostics().empty());
-}
-
-TEST_F(HostInterface, DiagnosticTextsAreBoundedBy240ByteBuffers) {
-    const std::string longText(300, 'd');
-    postDiagMessage("%s", longText.c_str());
-    sDiagMessage = longText;
-    setDiagMessage(&sDiagMessage);
-    char buffer[kDiagTextSize + 16];
-    ASSERT_EQ(hostGetDiagMessage(buffer, sizeof buffer), 1);
-    EXPECT_EQ(std::strlen(buffer), kDiagTextSize - 1);  // cut by the formatting buffer
-    ASSERT_EQ(hostGetDiagMessage(buffer, 100), 1);
-    EXPECT_EQ(std::strlen(buffer), 99u);  // cut by the host's buffer
-    EXPECT_EQ(hostGetDiagMessage(buffer, sizeof buffer), 0);
-}
-
-// ---- level meter ----
-
-class LevelMeter : public ReportRings {
-protected:
-    void feed(int16_t value, int count, int channel) {
-        std::vector<int16_t> samples(count, value);
-        report->calculateMeterLevel(samples.data(), count, channel);
-    }
-    static bool levels(unsigned int channel, int* average, int* peak) {
-        return hostGetAudioLevels(channel, average, peak) == 1;
-    }
-};
-
-TEST_F(LevelMeter, SilenceReportsOnThe4801stSample) {
-    int average = 0;
-    int peak = 0;
+TEST_F(ReportRings, LevelMeterSilenceReportsOnThe4801stSample) {
     feed(0, 4800, 2);
-    EXPECT_FALSE(levels(2, &average, &peak));
+    EXPECT_FALSE(levels(2));
     feed(0, 1, 2);
-    ASSERT_TRUE(levels(2, &average, &peak));
-    EXPECT_EQ(peak, -90);                      // 20 log10(1/32767) = -90.3
-    EXPECT_EQ(average, -207);                  // 20 ln(1/32767) = -207.9
-    EXPECT_FALSE(levels(2, &average, &peak));  // taken once only
+    ASSERT_TRUE(levels(2));
+    EXPECT_EQ(peak, -90);      // 20 log10(1/32767) = -90.3
+    EXPECT_EQ(average, -207);  // 20 ln(1/32767) = -207.9
+    EXPECT_FALSE(levels(2));   // taken once only
 }
 
-TEST_F(LevelMeter, ReportPointsInBlocksOf480) {
-    int average = 0;
-    int peak = 0;
+TEST_F(ReportRings, LevelMeterReportPointsInBlocksOf480) {
     // 4801 samples make a report: inside the 11th block of 480, then again 4801
     // samples later, inside the 21st.
     for (int block = 1; block <= 21; ++block) {
         feed(1000, 480, 0);
-        const bool reported = levels(0, &average, &peak);
-        EXPECT_EQ(reported, block == 11 || block == 21) << block;
+        EXPECT_EQ(levels(0), block == 11 || block == 21) << block;
     }
-    // Running average 1000 in steady state: 20 ln(999/32767) = -69.8,
-    // 20 log10(1000/32767) = -30.3.
+    // Steady running average 1000: 20 ln(999/32767) = -69.8, 20 log10(1000/32767) = -30.3.
     EXPECT_EQ(average, -69);
     EXPECT_EQ(peak, -30);
 }
 
-TEST_F(LevelMeter, FullScaleAndMostNegativeSample) {
-    int average = 0;
-    int peak = 0;
+TEST_F(ReportRings, LevelMeterFullScaleAndChannelsOutOfRange) {
     feed(-32768, 4801, 1);
-    ASSERT_TRUE(levels(1, &average, &peak));
+    ASSERT_TRUE(levels(1));
     EXPECT_EQ(peak, 0);
     EXPECT_EQ(average, -13);  // running average (0 + 32767) / 2: 20 ln(16383/32767) = -13.9
     // One large call: reports every 4801 samples, the latest one is kept.
     feed(32767, 4801 * 5, 1);
-    ASSERT_TRUE(levels(1, &average, &peak));
+    ASSERT_TRUE(levels(1));
     EXPECT_EQ(peak, 0);
-}
 
-TEST_F(LevelMeter, ChannelsSixAndSevenKeepStateButPublishNothing) {
-    int average = 0;
-    int peak = 0;
+    // Channels 6 and above or below 0, null or empty input: nothing published.
     for (int channel = 6; channel < 9; ++channel) feed(500, 9000, channel);
     feed(500, 9000, -1);
     report->calculateMeterLevel(nullptr, 480, 0);
     feed(500, 0, 0);
-    for (unsigned int c = 0; c < kReportChannels; ++c) EXPECT_FALSE(levels(c, &average, &peak));
+    for (unsigned int c = 0; c < kReportChannels; ++c) EXPECT_FALSE(levels(c));
 }
 
 }  // namespace
