@@ -1,20 +1,19 @@
-// The decode driver without sound hardware: its texts, what Initialize builds,
-// how a captured block is split and handed on, and the run up to the capture
-// loop with every stream switched off.
+// The decode driver without sound hardware: what Initialize builds, how a
+// captured block is split and handed on, codes from generated audio, and the
+// run up to the capture loop with every stream switched off.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <future>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "HostTestState.h"
 #include "app/CTavikReportCallback.h"
 #include "app/CTavikReportImplementation.h"
 #include "app/DecodeAudio.h"
-#include "app/HostInterface.h"
 #include "app/WatermarkAudioConsumerCallbackFactoryImplementation.h"
 #include "app/WatermarkAudioConsumerFactoryImplementation.h"
 #include "audiocore/CMeter.h"
@@ -52,67 +51,37 @@ public:
     std::vector<Call> calls;
 };
 
-DecodeAudio MakeDriver(CTavikReportCallback* report) {
-    return DecodeAudio(false, std::make_shared<WatermarkAudioConsumerFactoryImplementation>(),
-                       std::make_shared<WatermarkAudioConsumerCallbackFactoryImplementation>(),
-                       report);
-}
-
-// Loads the defaults as execute does, with `process` as the decoder mask.
-void LoadConfiguration(DecodeAudio& driver, int32_t process) {
-    AudioSDKOptions(false).GetCommandLineOptions(0, nullptr, &driver.configuration());
-    driver.configuration().asdk_process = process;
-}
-
-// A six-channel block whose sample f of channel c is 100 * c + f % 100 + 1.
-std::vector<int16_t> SixChannelBlock() {
-    std::vector<int16_t> block(kCaptureFrames * kCaptureChannels);
-    for (unsigned f = 0; f < kCaptureFrames; ++f) {
-        for (unsigned c = 0; c < kCaptureChannels; ++c) {
-            block[f * kCaptureChannels + c] = static_cast<int16_t>(100 * c + f % 100 + 1);
-        }
-    }
-    return block;
-}
-
-std::vector<std::string> Diagnostics() {
-    std::vector<std::string> out;
-    char text[kDiagTextSize];
-    while (hostGetDiagMessage(text, sizeof text) == 1) {
-        out.push_back(text);
-    }
-    return out;
+// A driver with the defaults loaded as execute loads them, `process` as the
+// decoder mask; six-channel 48 kHz blocks.
+std::unique_ptr<DecodeAudio> MakeDriver(CTavikReportCallback* report, int32_t process) {
+    audioChannelConfiguration.channels = 6;
+    audioChannelConfiguration.sampleRate = 48000;
+    auto driver = std::make_unique<DecodeAudio>(
+        false, std::make_shared<WatermarkAudioConsumerFactoryImplementation>(),
+        std::make_shared<WatermarkAudioConsumerCallbackFactoryImplementation>(), report);
+    AudioSDKOptions(false).GetCommandLineOptions(0, nullptr, &driver->configuration());
+    driver->configuration().asdk_process = process;
+    return driver;
 }
 
 int Find(const std::vector<std::string>& diags, const std::string& text, int from = 0) {
     for (int i = from; i < static_cast<int>(diags.size()); ++i) {
-        if (diags[i].find(text) != std::string::npos) {
-            return i;
-        }
+        if (diags[i].find(text) != std::string::npos) return i;
     }
     return -1;
 }
 
-TEST(DecodeDriver, TextsAndConsoleSinks) {
-    RecordingReport report;
-    DecodeAudio driver = MakeDriver(&report);
-    EXPECT_EQ(driver.versionText(), "Kelvane Audio SDK, version 6.0.16\n");
-    EXPECT_EQ(driver.getAudioConsumerVersion(), "Audio Consumer Manager version: 6.0.16\n");
-    EXPECT_FALSE(driver.patentNotice().empty());
+TEST(DecodeDriver, InitializeBuildsTheMeterAndTheSharedConfiguration) {
     EXPECT_NE(dynamic_cast<SystemConsoleStrategy*>(DecodeAudio::consoleFactory(true).get()),
               nullptr);
     EXPECT_NE(dynamic_cast<NullConsoleStrategy*>(DecodeAudio::consoleFactory(false).get()),
               nullptr);
-}
-
-TEST(DecodeDriver, InitializeBuildsTheMeterAndTheSharedConfiguration) {
     RecordingReport report;
-    DecodeAudio driver = MakeDriver(&report);
-    LoadConfiguration(driver, kDefaultAsdkProcess);
-    driver.Initialize();
-    ASSERT_NE(driver.meter(), nullptr);
+    auto driver = MakeDriver(&report, kDefaultAsdkProcess);
+    driver->Initialize();
+    ASSERT_NE(driver->meter(), nullptr);
 
-    const AudioSdkWithSigsConfig& own = driver.configuration();
+    const AudioSdkWithSigsConfig& own = driver->configuration();
     EXPECT_STREQ(own.appConfig.infile, "tavik3.wav");
     EXPECT_STREQ(own.appConfig.baseFileName, "tavik3.wav");
     EXPECT_EQ(own.appConfig.reportCallback, nullptr);
@@ -122,13 +91,12 @@ TEST(DecodeDriver, InitializeBuildsTheMeterAndTheSharedConfiguration) {
     EXPECT_EQ(own.audio_attributes.sample_rate, 48000);
     EXPECT_EQ(own.audio_attributes.sample_size, 16);
 
-    const SampleAppConfigurationData* shared = driver.sharedConfiguration();
+    const SampleAppConfigurationData* shared = driver->sharedConfiguration();
     ASSERT_NE(shared, nullptr);
     EXPECT_EQ(shared->configValid, 1);
     EXPECT_EQ(shared->reportCallback, &report);
-    EXPECT_FALSE(shared->outputToConsole);
-    EXPECT_FALSE(shared->displayDateTimeString);
-    EXPECT_FALSE(shared->downmixSfpInputAudio);
+    EXPECT_FALSE(shared->outputToConsole || shared->displayDateTimeString ||
+                 shared->downmixSfpInputAudio);
     EXPECT_EQ(shared->reportMode, kReportModeJson);
     for (const char* name :
          {shared->infile, shared->baseFileName, shared->outdir, shared->logdir}) {
@@ -138,47 +106,40 @@ TEST(DecodeDriver, InitializeBuildsTheMeterAndTheSharedConfiguration) {
 
 TEST(DecodeDriver, InitializeRefusesBadSettings) {
     RecordingReport report;
-    {
-        DecodeAudio driver = MakeDriver(&report);
-        LoadConfiguration(driver, kDefaultAsdkProcess);
-        driver.configuration().channel_selection = 17;
-        try {
-            driver.Initialize();
-            FAIL() << "channel selection 17 accepted";
-        } catch (const std::invalid_argument& e) {
-            EXPECT_STREQ(e.what(), "Invalid channel selection. Maximum is 16.");
-        }
+    auto driver = MakeDriver(&report, kDefaultAsdkProcess);
+    driver->configuration().channel_selection = 17;
+    try {
+        driver->Initialize();
+        FAIL() << "channel selection 17 accepted";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "Invalid channel selection. Maximum is 16.");
     }
-    {
-        // A mask with a signature generator: no consumer exists for it.
-        DecodeAudio driver = MakeDriver(&report);
-        LoadConfiguration(driver, ASDK_PAS);
-        EXPECT_ANY_THROW(driver.Initialize());
-        EXPECT_EQ(driver.meter(), nullptr);
-    }
-    {
-        DecodeAudio driver = MakeDriver(&report);
-        LoadConfiguration(driver, 0);
-        driver.Initialize();
-        EXPECT_EQ(driver.meter(), nullptr);  // nothing to decode
-    }
+    // A mask with a signature generator: no consumer exists for it.
+    driver = MakeDriver(&report, ASDK_PAS);
+    EXPECT_ANY_THROW(driver->Initialize());
+    EXPECT_EQ(driver->meter(), nullptr);
+    driver = MakeDriver(&report, 0);
+    driver->Initialize();
+    EXPECT_EQ(driver->meter(), nullptr);  // nothing to decode
 }
 
 TEST(DecodeDriver, BlocksAreSplitPerChannelUpToTheHostChannelCount) {
-    audioChannelConfiguration.channels = 6;
-    audioChannelConfiguration.sampleRate = 48000;
     RecordingReport report;
-    DecodeAudio driver = MakeDriver(&report);
-    LoadConfiguration(driver, 0);
-    driver.Initialize();
-    std::vector<int16_t> block = SixChannelBlock();
+    auto driver = MakeDriver(&report, kDefaultAsdkProcess);
+    driver->Initialize();
+    // Sample f of channel c is 100 * c + f % 100 + 1.
+    std::vector<int16_t> block(kCaptureFrames * kCaptureChannels);
+    for (unsigned i = 0; i < block.size(); ++i) {
+        block[i] =
+            static_cast<int16_t>(100 * (i % kCaptureChannels) + i / kCaptureChannels % 100 + 1);
+    }
     auto* bytes = reinterpret_cast<unsigned char*>(block.data());
 
     uiConfiguration_t config;
     config.channelCount = 2;
-    EXPECT_EQ(driver.decodeAudioBuffer(bytes, 0, &config), 0);
+    EXPECT_EQ(driver->decodeAudioBuffer(bytes, 0, &config), 0);
     EXPECT_TRUE(report.calls.empty());
-    EXPECT_EQ(driver.decodeAudioBuffer(bytes, kCaptureBlockBytes, &config), 1);
+    EXPECT_EQ(driver->decodeAudioBuffer(bytes, kCaptureBlockBytes, &config), 1);
     ASSERT_EQ(report.calls.size(), 2u);
     for (int c = 0; c < 2; ++c) {
         EXPECT_EQ(report.calls[c].channel, c);
@@ -188,31 +149,16 @@ TEST(DecodeDriver, BlocksAreSplitPerChannelUpToTheHostChannelCount) {
         }
     }
 
-    // More channels than a block carries: the six there are.
+    // More channels than a block carries: the six there are, each through the
+    // meter of every family.
     report.calls.clear();
     config.channelCount = 8;
-    driver.decodeAudioBuffer(bytes, kCaptureBlockBytes, &config);
-    ASSERT_EQ(report.calls.size(), 6u);
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(driver->decodeAudioBuffer(bytes, kCaptureBlockBytes, &config), 1);
+    }
+    ASSERT_EQ(report.calls.size(), 300u);
     EXPECT_EQ(report.calls[5].channel, 5);
     EXPECT_EQ(report.calls[5].samples[0], 501);
-}
-
-TEST(DecodeDriver, BlocksReachTheMeterOfEveryFamily) {
-    audioChannelConfiguration.channels = 6;
-    audioChannelConfiguration.sampleRate = 48000;
-    RecordingReport report;
-    DecodeAudio driver = MakeDriver(&report);
-    LoadConfiguration(driver, kDefaultAsdkProcess);
-    driver.Initialize();
-    std::vector<int16_t> block = SixChannelBlock();
-    uiConfiguration_t config;
-    config.channelCount = 6;
-    for (int i = 0; i < 50; ++i) {
-        ASSERT_EQ(driver.decodeAudioBuffer(reinterpret_cast<unsigned char*>(block.data()),
-                                           kCaptureBlockBytes, &config),
-                  1);
-    }
-    EXPECT_EQ(report.calls.size(), 300u);
 }
 
 // Generated audio through the driver's block step with the host's report
@@ -222,17 +168,8 @@ TEST(DecodeDriver, BlocksReachTheMeterOfEveryFamily) {
 TEST(DecodeDriver, CodesReachTheirChannelsSoonAfterTheMessageEnds) {
     using namespace Kelvane::Generators;
     constexpr double kSeconds = 16.0;
-    audioChannelConfiguration.channels = 6;
-    audioChannelConfiguration.sampleRate = 48000;
-    for (auto& ring : reportedChannel) {
-        ring.reset();
-    }
-    ReportT2 = true;
-    ReportTw = true;
-    ReportZelt = true;
-    bT2RawOutput = false;
-    bTwRawOutput = false;
-    bZeltRawOutput = false;
+    resetHostState();
+    bT2RawOutput = bTwRawOutput = bZeltRawOutput = false;
 
     const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
     Tesk6Generator t6(48000);
@@ -248,84 +185,69 @@ TEST(DecodeDriver, CodesReachTheirChannelsSoonAfterTheMessageEnds) {
     m2.timestamp = PosixToTesk2(now);
     t2.Add(m2);
     const size_t frames = static_cast<size_t>(kSeconds * 48000);
-    std::vector<int16_t> pcm[2];
     const std::vector<float> wm[2] = {t6.Synthesize(kSeconds), t2.Synthesize(kSeconds)};
+    std::vector<int16_t> pcm[2];
     for (int ch = 0; ch < 2; ++ch) {
-        const std::vector<float> host =
-            SignalMix::MakeHost(HostKind::PinkNoise, frames, 0.1, 5 + ch);
-        pcm[ch] = SignalMix::ToInt16(SignalMix::Mix(wm[ch], host, -15.0));
+        pcm[ch] = SignalMix::ToInt16(SignalMix::Mix(
+            wm[ch], SignalMix::MakeHost(HostKind::PinkNoise, frames, 0.1, 5 + ch), -15.0));
     }
+    // End of the latest message that ended by `arrival`, per channel.
+    std::vector<double> ends[2];
+    for (const auto& e : t6.Schedule(kSeconds)) ends[0].push_back(e.endSeconds);
+    for (const auto& e : t2.Schedule(kSeconds)) ends[1].push_back(e.endSeconds);
+    const char* expected[2][2] = {{"\"TESK6\"", "\"sid\":4660"}, {"\"TESK2\"", "\"sid\":23100"}};
 
     CTavikReportImplementation report;
-    DecodeAudio driver = MakeDriver(&report);
-    LoadConfiguration(driver, kDefaultAsdkProcess);
-    driver.Initialize();
+    auto driver = MakeDriver(&report, kDefaultAsdkProcess);
+    driver->Initialize();
     uiConfiguration_t config;
     config.channelCount = 2;
     std::vector<int16_t> block(kCaptureFrames * kCaptureChannels, 0);
-    std::vector<double> arrivals[2];
+    std::string latencies[2];
+    int arrivals[2] = {0, 0};
     char text[4096];
     for (size_t at = 0; at + kCaptureFrames <= frames; at += kCaptureFrames) {
         for (unsigned f = 0; f < kCaptureFrames; ++f) {
             block[f * kCaptureChannels] = pcm[0][at + f];
             block[f * kCaptureChannels + 1] = pcm[1][at + f];
         }
-        driver.decodeAudioBuffer(reinterpret_cast<unsigned char*>(block.data()), kCaptureBlockBytes,
-                                 &config);
+        driver->decodeAudioBuffer(reinterpret_cast<unsigned char*>(block.data()),
+                                  kCaptureBlockBytes, &config);
         const double audioTime = static_cast<double>(at + kCaptureFrames) / 48000.0;
         for (unsigned c = 0; c < kReportChannels; ++c) {
             while (hostGetAudioCodes(c, text, sizeof text) == 1) {
                 const std::string code(text);
-                if (c == 0 && code.find("\"TESK6\"") != std::string::npos &&
-                    code.find("\"sid\":4660") != std::string::npos) {
-                    arrivals[0].push_back(audioTime);
-                } else if (c == 1 && code.find("\"TESK2\"") != std::string::npos &&
-                           code.find("\"sid\":23100") != std::string::npos) {
-                    arrivals[1].push_back(audioTime);
-                } else {
+                if (c > 1 || code.find(expected[c][0]) == std::string::npos ||
+                    code.find(expected[c][1]) == std::string::npos) {
                     ADD_FAILURE() << "channel " << c << ": " << code;
+                    continue;
                 }
+                double end = -1;
+                for (double e : ends[c]) end = e <= audioTime ? e : end;
+                const double latency = audioTime - end;
+                EXPECT_GE(end, 0.0) << "channel " << c << " report before any message ended";
+                EXPECT_LT(latency, 4.0) << "channel " << c << " report at " << audioTime << " s";
+                latencies[c] += std::to_string(static_cast<int>(latency * 1000)) + " ";
+                ++arrivals[c];
             }
         }
     }
-    ASSERT_FALSE(arrivals[0].empty()) << "no TESK 6 code on channel 0";
-    ASSERT_FALSE(arrivals[1].empty()) << "no TESK 2 code on channel 1";
-    // Latency of the first report: from the end of the latest message that
-    // ended before it.
-    auto latency = [](double arrival, auto schedule) {
-        double end = -1;
-        for (const auto& e : schedule) {
-            if (e.endSeconds <= arrival) {
-                end = e.endSeconds;
-            }
-        }
-        return arrival - end;
-    };
-    const char* names[2] = {"tesk6", "tesk2"};
-    for (int ch = 0; ch < 2; ++ch) {
-        std::string list;
-        for (double arrival : arrivals[ch]) {
-            const double l = ch == 0 ? latency(arrival, t6.Schedule(kSeconds))
-                                     : latency(arrival, t2.Schedule(kSeconds));
-            EXPECT_GE(l, 0.0);
-            EXPECT_LT(l, 4.0) << names[ch] << " report at " << arrival << " s";
-            list += std::to_string(static_cast<int>(l * 1000)) + " ";
-        }
-        RecordProperty(std::string(names[ch]) + "_latency_ms", list);
-    }
+    EXPECT_GT(arrivals[0], 0) << "no TESK 6 code on channel 0";
+    EXPECT_GT(arrivals[1], 0) << "no TESK 2 code on channel 1";
+    RecordProperty("tesk6_latency_ms", latencies[0]);
+    RecordProperty("tesk2_latency_ms", latencies[1]);
+    resetHostState();
 }
 
 // The run with every stream switched off: the driver waits for the host's
 // configuration, picks it up within a fraction of a second, posts its start-up
 // diagnostics in order and then waits for audio that never comes.
 TEST(DecodeDriver, RunStartsPromptlyOnceTheHostConfigures) {
-    Diagnostics();
+    takeDiagnostics();
     uiConfiguration.configured = 0;
     DecodeAudio::ClearStop();
     RecordingReport report;
-    auto driver = std::make_unique<DecodeAudio>(
-        false, std::make_shared<WatermarkAudioConsumerFactoryImplementation>(),
-        std::make_shared<WatermarkAudioConsumerCallbackFactoryImplementation>(), &report);
+    auto driver = MakeDriver(&report, kDefaultAsdkProcess);
     std::promise<std::string> failure;
     std::thread run([&] {
         IGNORE_LEAKS_OF_THIS_THREAD();
@@ -336,34 +258,25 @@ TEST(DecodeDriver, RunStartsPromptlyOnceTheHostConfigures) {
             failure.set_value(e.what());
         }
     });
-
-    // Configure only once the driver is waiting.
+    // Polls the diagnostics every `ms` until `text` shows or `timeout` passes.
     std::vector<std::string> diags;
-    for (int i = 0; i < 300 && Find(diags, "Begin DecodeAudio") < 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        for (const std::string& d : Diagnostics()) {
-            diags.push_back(d);
+    auto waitFor = [&](const char* text, std::chrono::milliseconds timeout, int ms) {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while (Find(diags, text) < 0 && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            for (const std::string& d : takeDiagnostics()) diags.push_back(d);
         }
-    }
-    ASSERT_GE(Find(diags, "Begin DecodeAudio"), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // well into its wait
+        return Find(diags, text);
+    };
+
+    // Configure only once the driver is waiting, well into its wait.
+    ASSERT_GE(waitFor("Begin DecodeAudio", std::chrono::seconds(6), 20), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     hostSetConfiguration("0,2,-99,-99,-99");
     const auto configured = std::chrono::steady_clock::now();
-    int opened = -1;
-    while (opened < 0 && std::chrono::steady_clock::now() - configured < std::chrono::seconds(20)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        for (const std::string& d : Diagnostics()) {
-            diags.push_back(d);
-        }
-        opened = Find(diags, "Attempting to open sound card.");
-    }
+    const int opened = waitFor("Attempting to open sound card.", std::chrono::seconds(20), 10);
     const auto reaction = std::chrono::steady_clock::now() - configured;
-    for (int i = 0; i < 100 && Find(diags, "Start detecting audio codes.") < 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        for (const std::string& d : Diagnostics()) {
-            diags.push_back(d);
-        }
-    }
+    waitFor("Start detecting audio codes.", std::chrono::seconds(2), 20);
     DecodeAudio::RequestStop();
     run.join();
     DecodeAudio::ClearStop();
@@ -389,6 +302,7 @@ TEST(DecodeDriver, RunStartsPromptlyOnceTheHostConfigures) {
                 Find(diags, "No audio devices found.") >= 0);
     EXPECT_EQ(Find(diags, "not able to start stream"), -1);
     EXPECT_EQ(Find(diags, "Selected input is"), -1);
+    resetHostState();
 }
 
 }  // namespace
