@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "HostTestState.h"
 #include "app/HostInterface.h"
 #include "app/LiveCapture.h"
 
@@ -25,20 +25,23 @@ struct Pair {
 // Sample j of frame f of block `seq` from stream k; never 0, so a block is
 // told apart from silence, and frame 0 channel 0 names the block.
 int16_t Pattern(unsigned k, unsigned seq, unsigned f, unsigned j) {
-    if (f == 0 && j == 0) {
-        return static_cast<int16_t>(seq + 1);
-    }
+    if (f == 0 && j == 0) return static_cast<int16_t>(seq + 1);
     return static_cast<int16_t>((seq * 977u + f * 13u + j * 5u + k * 3001u) % 30000u + 1u);
 }
 
 std::vector<int16_t> Block(unsigned k, unsigned seq, unsigned channels, unsigned frames = kFrames) {
     std::vector<int16_t> in(frames * channels);
-    for (unsigned f = 0; f < frames; ++f) {
-        for (unsigned j = 0; j < channels; ++j) {
-            in[f * channels + j] = Pattern(k, seq, f, j);
-        }
-    }
+    for (unsigned i = 0; i < in.size(); ++i) in[i] = Pattern(k, seq, i / channels, i % channels);
     return in;
+}
+
+// Stream k's callback, as PortAudio calls it, with stream k's device pair.
+int Feed(unsigned k, const std::vector<int16_t>* in, unsigned long frames, uint16_t channels = 2) {
+    PaStreamCallback* callbacks[3] = {&LiveCapture::paStreamLineInCallbackA,
+                                      &LiveCapture::paStreamLineInCallbackB,
+                                      &LiveCapture::paStreamLineInCallbackC};
+    Pair pair{static_cast<uint16_t>(k), channels};
+    return callbacks[k](in != nullptr ? in->data() : nullptr, nullptr, frames, nullptr, 0, &pair);
 }
 
 std::vector<int16_t> Take() {
@@ -53,9 +56,7 @@ int16_t At(const std::vector<int16_t>& block, unsigned f, unsigned channel) {
 
 bool Silent(const std::vector<int16_t>& block, unsigned k) {
     for (unsigned f = 0; f < kFrames; ++f) {
-        if (At(block, f, 2 * k) != 0 || At(block, f, 2 * k + 1) != 0) {
-            return false;
-        }
+        if (At(block, f, 2 * k) != 0 || At(block, f, 2 * k + 1) != 0) return false;
     }
     return true;
 }
@@ -64,42 +65,22 @@ bool Silent(const std::vector<int16_t>& block, unsigned k) {
 // whole block of that stream.
 int Sequence(const std::vector<int16_t>& block, unsigned k) {
     const int seq = At(block, 0, 2 * k) - 1;
-    if (seq < 0) {
-        return -1;
-    }
+    if (seq < 0) return -1;
     for (unsigned f = 0; f < kFrames; ++f) {
         for (unsigned j = 0; j < 2; ++j) {
-            if (At(block, f, 2 * k + j) != Pattern(k, static_cast<unsigned>(seq), f, j)) {
-                return -1;
-            }
+            if (At(block, f, 2 * k + j) != Pattern(k, static_cast<unsigned>(seq), f, j)) return -1;
         }
     }
     return seq;
 }
 
-void DrainDiagnostics(std::vector<std::string>* into = nullptr) {
-    char text[kDiagTextSize];
-    while (hostGetDiagMessage(text, sizeof text) == 1) {
-        if (into != nullptr) {
-            into->push_back(text);
-        }
-    }
-}
-
 TEST(CaptureRing, EachStreamFillsItsPairAndTheDriverStartsFourBlocksBehind) {
     LiveCapture::ResetCaptureRing();
-    const Pair pairs[3] = {{0, 2}, {1, 2}, {2, 2}};
     for (unsigned seq = 0; seq < 2; ++seq) {
-        const auto a = Block(0, seq, 2), b = Block(1, seq, 2), c = Block(2, seq, 2);
-        EXPECT_EQ(LiveCapture::paStreamLineInCallbackA(a.data(), nullptr, kFrames, nullptr, 0,
-                                                       const_cast<Pair*>(&pairs[0])),
-                  paContinue);
-        EXPECT_EQ(LiveCapture::paStreamLineInCallbackB(b.data(), nullptr, kFrames, nullptr, 0,
-                                                       const_cast<Pair*>(&pairs[1])),
-                  paContinue);
-        EXPECT_EQ(LiveCapture::paStreamLineInCallbackC(c.data(), nullptr, kFrames, nullptr, 0,
-                                                       const_cast<Pair*>(&pairs[2])),
-                  paContinue);
+        for (unsigned k = 0; k < 3; ++k) {
+            const auto in = Block(k, seq, 2);
+            EXPECT_EQ(Feed(k, &in, kFrames), paContinue);
+        }
     }
     EXPECT_EQ(inHeadA.load(), 2);
     EXPECT_EQ(inHeadB.load(), 2);
@@ -109,16 +90,12 @@ TEST(CaptureRing, EachStreamFillsItsPairAndTheDriverStartsFourBlocksBehind) {
     EXPECT_EQ(inTail, kCaptureFirstTail);
     for (int i = 0; i < 4; ++i) {
         const auto block = Take();
-        for (unsigned k = 0; k < 3; ++k) {
-            EXPECT_TRUE(Silent(block, k)) << "block " << i << " stream " << k;
-        }
+        for (unsigned k = 0; k < 3; ++k) EXPECT_TRUE(Silent(block, k)) << i << " " << k;
     }
     EXPECT_EQ(inTail, 0);
     for (unsigned seq = 0; seq < 2; ++seq) {
         const auto block = Take();
-        for (unsigned k = 0; k < 3; ++k) {
-            EXPECT_EQ(Sequence(block, k), static_cast<int>(seq)) << "stream " << k;
-        }
+        for (unsigned k = 0; k < 3; ++k) EXPECT_EQ(Sequence(block, k), int(seq)) << k;
     }
     // Slot 2 was never written: silence, and the index wraps after 7.
     EXPECT_TRUE(Silent(Take(), 0));
@@ -128,23 +105,12 @@ TEST(CaptureRing, EachStreamFillsItsPairAndTheDriverStartsFourBlocksBehind) {
 
 TEST(CaptureRing, MissingShortOrNarrowInputBecomesSilence) {
     LiveCapture::ResetCaptureRing();
-    // Stream A: no input buffer at all.
-    const Pair a{0, 2};
-    LiveCapture::paStreamLineInCallbackA(nullptr, nullptr, kFrames, nullptr, 0,
-                                         const_cast<Pair*>(&a));
-    // Stream B: only 100 frames delivered (the buffer is exactly that long).
-    const Pair b{1, 2};
+    Feed(0, nullptr, kFrames);  // stream A: no input buffer at all
     const auto shortBlock = Block(1, 0, 2, 100);
-    LiveCapture::paStreamLineInCallbackB(shortBlock.data(), nullptr, 100, nullptr, 0,
-                                         const_cast<Pair*>(&b));
-    // Stream C: a mono device.
-    const Pair c{2, 1};
+    Feed(1, &shortBlock, 100);  // stream B: only 100 frames delivered
     const auto mono = Block(2, 0, 1);
-    LiveCapture::paStreamLineInCallbackC(mono.data(), nullptr, kFrames, nullptr, 0,
-                                         const_cast<Pair*>(&c));
-    for (int i = 0; i < 4; ++i) {
-        Take();
-    }
+    Feed(2, &mono, kFrames, 1);  // stream C: a mono device
+    for (int i = 0; i < 4; ++i) Take();
     const auto block = Take();
     EXPECT_TRUE(Silent(block, 0));
     for (unsigned f = 0; f < kFrames; ++f) {
@@ -160,9 +126,7 @@ TEST(CaptureRing, MissingShortOrNarrowInputBecomesSilence) {
     const Pair wide{0, 4};
     const auto four = Block(0, 0, 4);
     LiveCapture::WriteCaptureBlock(0, four.data(), kFrames, &wide);
-    for (int i = 0; i < 4; ++i) {
-        Take();
-    }
+    for (int i = 0; i < 4; ++i) Take();
     const auto fromWide = Take();
     for (unsigned f = 0; f < kFrames; ++f) {
         EXPECT_EQ(At(fromWide, f, 0), four[f * 4]);
@@ -174,12 +138,10 @@ TEST(CaptureRing, AStreamFourBlocksAheadDropsAndTheDriverReportsIt) {
     LiveCapture capture;
     ASSERT_TRUE(capture.CreateSemaphore());
     LiveCapture::ResetCaptureRing();
-    DrainDiagnostics();
-    const Pair a{0, 2};
+    takeDiagnostics();
     for (unsigned seq = 0; seq < 6; ++seq) {
         const auto in = Block(0, seq, 2);
-        LiveCapture::paStreamLineInCallbackA(in.data(), nullptr, kFrames, nullptr, 0,
-                                             const_cast<Pair*>(&a));
+        Feed(0, &in, kFrames);
     }
     // Slots 0..3 took blocks 0..3; slot 4 still waits for the driver.
     EXPECT_EQ(captureDroppedBlocks[0].load(), 2u);
@@ -189,10 +151,8 @@ TEST(CaptureRing, AStreamFourBlocksAheadDropsAndTheDriverReportsIt) {
 
     LiveCapture::PostCaptureProblems();
     LiveCapture::PostCaptureProblems();  // nothing new: nothing posted
-    std::vector<std::string> diags;
-    DrainDiagnostics(&diags);
-    ASSERT_EQ(diags.size(), 1u);
-    EXPECT_EQ(diags[0], "Capture overrun: stream 0 dropped 2 blocks");
+    EXPECT_EQ(takeDiagnostics(),
+              std::vector<std::string>{"Capture overrun: stream 0 dropped 2 blocks"});
 
     // The driver gets the kept blocks in order; the stream then goes on.
     for (int i = 0; i < 4; ++i) {
@@ -201,8 +161,7 @@ TEST(CaptureRing, AStreamFourBlocksAheadDropsAndTheDriverReportsIt) {
     }
     for (int seq : {0, 1, 2, 3, 6}) {
         const auto in = Block(0, static_cast<unsigned>(seq + 6), 2);
-        LiveCapture::paStreamLineInCallbackA(in.data(), nullptr, kFrames, nullptr, 0,
-                                             const_cast<Pair*>(&a));
+        Feed(0, &in, kFrames);
         ASSERT_TRUE(LiveCapture::WaitForBlock());
         EXPECT_EQ(Sequence(Take(), 0), seq);
     }
@@ -221,21 +180,16 @@ TEST(CaptureRing, ThreeStreamsAndTheDriverOnTheirOwnThreads) {
     LiveCapture capture;
     ASSERT_TRUE(capture.CreateSemaphore());
     LiveCapture::ResetCaptureRing();
-    DrainDiagnostics();
+    takeDiagnostics();
 
     std::atomic<bool> writersFinished{false};
     auto writer = [&](unsigned k) {
-        const Pair pair{static_cast<uint16_t>(k), 2};
         std::vector<std::vector<int16_t>> blocks;
         for (unsigned seq = 0; seq < kBlocks; ++seq) {
             blocks.push_back(Block(k, seq, 2));  // made up front: callbacks do not allocate
         }
-        PaStreamCallback* callbacks[3] = {&LiveCapture::paStreamLineInCallbackA,
-                                          &LiveCapture::paStreamLineInCallbackB,
-                                          &LiveCapture::paStreamLineInCallbackC};
         for (unsigned seq = 0; seq < kBlocks; ++seq) {
-            callbacks[k](blocks[seq].data(), nullptr, kFrames, nullptr, 0,
-                         const_cast<Pair*>(&pair));
+            Feed(k, &blocks[seq], kFrames);
             // Uneven pacing: sometimes a burst, sometimes a pause.
             if (seq % 7 == k) {
                 std::this_thread::sleep_for(std::chrono::microseconds(300));
@@ -245,24 +199,16 @@ TEST(CaptureRing, ThreeStreamsAndTheDriverOnTheirOwnThreads) {
         }
     };
 
-    unsigned takenA = 0;
+    unsigned takenA = 0, silentA = 0, torn = 0, outOfOrder = 0;
     int lastA = -1;
-    unsigned silentA = 0;
-    unsigned torn = 0;
-    unsigned outOfOrder = 0;
     std::thread driver([&] {
         std::vector<int16_t> block(kCaptureBlockBytes / 2);
-        for (;;) {
-            // Ends once the writers are done and no signalled block is left.
-            if (!LiveCapture::WaitForBlock(&writersFinished)) {
-                break;
-            }
+        // Ends once the writers are done and no signalled block is left.
+        while (LiveCapture::WaitForBlock(&writersFinished)) {
             LiveCapture::TakeBlock(reinterpret_cast<uint8_t*>(block.data()), kCaptureBlockBytes);
             for (unsigned k = 0; k < 3; ++k) {
                 if (Silent(block, k)) {
-                    if (k == 0) {
-                        ++silentA;
-                    }
+                    silentA += k == 0 ? 1 : 0;
                     continue;
                 }
                 const int seq = Sequence(block, k);
