@@ -1,6 +1,5 @@
-// Test consumers, callbacks and factories for the metering framework tests. Every object
-// records what happens to it in one shared event log, so ordering across objects can be
-// checked.
+// Test consumers, callbacks and factories. Every object records what happens to it in one
+// shared event log, so ordering across objects can be checked.
 #pragma once
 
 #include <map>
@@ -42,9 +41,7 @@ public:
     }
     void init(void* ctx, int maj, int min, int pat, char* n) override {
         context = ctx;
-        major = maj;
-        minor = min;
-        patch = pat;
+        version = {maj, min, pat};
         name = n;
     }
     void ResultCallback(std::string json) override { results.push_back(std::move(json)); }
@@ -58,7 +55,7 @@ public:
 
     std::string m_tag;
     void* context = nullptr;
-    int major = -1, minor = -1, patch = -1;
+    std::vector<int> version;
     std::string name;
     std::vector<std::string> results;
     std::vector<unsigned char> binaries;
@@ -119,9 +116,7 @@ public:
     unsigned short GetRequiredBitsPerSample() override { return 16; }
     unsigned int GetRequiredBlockSize() override { return 0; }
     void GetVersion(int* major, int* minor, int* patch) override {
-        *major = 3;
-        *minor = 1;
-        *patch = static_cast<int>(m_tag.size());
+        *major = 3, *minor = 1, *patch = static_cast<int>(m_tag.size());
     }
     bool IsStereoSupported() override { return false; }
     int FlushData() override {
@@ -140,9 +135,7 @@ public:
         return BaseAudioConsumer::ProcessAudioBlock(block);
     }
 
-    // Access to the base's state for the tests.
     void SetRequiredRate(unsigned int rate) { m_requiredSampleRate = rate; }
-    void DropBufferManager() { m_bufferManager.reset(); }
     CBufferManagerLL* Buffer() const { return m_bufferManager.get(); }
     bool HasResampler() const { return m_resampler != nullptr; }
 
