@@ -6,10 +6,11 @@
 #include <cstring>
 #include <vector>
 
+#include "decoders/tesk2/CTesk2Engine.h"
 #include "decoders/tesk2/T2MsgDecode.h"
+#include "decoders/tesk6/CBaseOutputReporter.h"
 #include "generators/SignalMix.h"
 #include "generators/Tesk2Generator.h"
-#include "tests/tesk2/Tesk2TestUtil.h"
 
 using Kelvane::Generators::SignalMix;
 using Kelvane::Generators::Tesk2Generator;
@@ -18,34 +19,62 @@ using Kelvane::Generators::Tesk2Message;
 
 namespace {
 
-// Decoder state on the heap (it holds about 33 KB of histories).
+// Decoder state with its emitted detections.
 struct Decoder {
     T2M_State_t st;
     std::vector<_T2M_Detection_t> got;
-    std::vector<uint32_t> frames;
     Decoder() {
         T2M_Init(
-            [](void* u, const _T2M_Detection_t* d) {
-                auto* self = static_cast<Decoder*>(u);
-                self->got.push_back(*d);
-                self->frames.push_back(self->st.frameCounter);
-            },
+            [](void* u, const _T2M_Detection_t* d) { static_cast<Decoder*>(u)->got.push_back(*d); },
             this, &st);
     }
-    // Writes a record (one pair) into a block's history `back` frames before
-    // its current index.
-    void Put(int block, int back, int sym, int score) {
+    // The record of symbol position p of repetition k (0 newest) of a block.
+    T2_Candidate_t& Rec(int block, int k, int p) {
         T2M_Block_t& b = st.block[block];
-        const int i = ((int(b.index) - back) % b.length + b.length) % b.length;
-        b.hist[i].p[0].sym = uint8_t(sym);
-        b.hist[i].p[0].score = int8_t(score);
+        const int back = T2M_REP_UNIT * b.R * k + 64 * (10 - p);
+        return b.hist[((int(b.index) - back) % b.length + b.length) % b.length];
     }
-    // A whole message as repetition k of a block, one score for every symbol.
+    // Writes a whole message (one pair per record) as repetition k of a block.
     void PutMessage(int block, int k, const uint8_t sym[11], const int score[11]) {
-        const int rep = T2M_REP_UNIT * st.block[block].R * k;
-        for (int p = 0; p < 11; ++p) Put(block, rep + 64 * (10 - p), sym[p], score[p]);
+        for (int p = 0; p < 11; ++p) {
+            Rec(block, k, p).p[0].sym = sym[p];
+            Rec(block, k, p).p[0].score = int8_t(score[p]);
+        }
     }
 };
+
+// The symbols of a Reed-Solomon commercial message; returns the parity symbol
+// the air never carries (the decoder sees 31 in its place).
+uint8_t RsWord(uint8_t good[11]) {
+    Tesk2Message m;
+    m.kind = Tesk2Kind::CommercialRs;
+    m.commId = 0x3A5C7E913ull;
+    uint8_t eleventh = 0;
+    Tesk2Generator::Symbols(m, 0, good, &eleventh);
+    return eleventh;
+}
+
+struct Captured {
+    _T2M_Detection_t det;
+    uint32_t frame;
+};
+
+// Feeds 24 kHz 16-bit samples to a fresh engine, 64 at a time.
+std::vector<Captured> RunEngine(const std::vector<int16_t>& pcm) {
+    struct Capture : CBaseOutputReporter {
+        void DataCallback(void* det, float, int frame) override {
+            out.push_back({*static_cast<const _T2M_Detection_t*>(det), uint32_t(frame)});
+        }
+        std::vector<Captured> out;
+    } rep;
+    CTesk2Engine engine(&rep);
+    for (size_t i = 0; i + 64 <= pcm.size(); i += 64) {
+        int16_t block[64];  // host byte order is little-endian, as the engine expects
+        memcpy(block, &pcm[i], sizeof block);
+        engine.ProcessAudioBuffer(reinterpret_cast<signed char*>(block), 128);
+    }
+    return rep.out;
+}
 
 int Hamming(const uint8_t* a, const uint8_t* b) {
     int d = 0;
@@ -95,10 +124,8 @@ TEST(Tesk2Chips, FlatSpectrumGivesZeroChipsAndATonePairGivesFullSwing) {
     T2_Candidate_t out[2];
     for (int f = 0; f < 120; ++f) {
         T2S_Process(flat.data(), out, &st);
-        for (const auto& c : out) {
-            EXPECT_EQ(c.p[0].sym, T2_NO_SYMBOL);
-            EXPECT_EQ(c.p[1].sym, T2_NO_SYMBOL);
-        }
+        for (const auto& c : out)
+            EXPECT_TRUE(c.p[0].sym == T2_NO_SYMBOL && c.p[1].sym == T2_NO_SYMBOL);
     }
 }
 
@@ -120,11 +147,7 @@ TEST(Tesk2Chips, CorrelationOfAFullPlusRing) {
     }
     T2_SymSnr_Process(corr, &ring);
     EXPECT_EQ(corr[5], 60);
-    for (int s = 0; s < T2_NUM_SYMBOLS; ++s) {
-        if (s != 5) {
-            EXPECT_LT(corr[s], 60) << s;
-        }
-    }
+    for (int s = 0; s < T2_NUM_SYMBOLS; ++s) EXPECT_TRUE(s == 5 || corr[s] < 60) << s;
 }
 
 TEST(Tesk2Message, TimeCodeBorrowAlignsFourRepetitions) {
@@ -160,6 +183,7 @@ TEST(Tesk2Message, TimeCodeBorrowAlignsFourRepetitions) {
     EXPECT_EQ(d.st.block[0].slot[0].frame, T2M_FRAME_MOD);  // cleared
 }
 
+// A standard message at depth 0 needs eight strong positions and a strength of 120.
 TEST(Tesk2Message, EightStrongPositionsAndStrength120AreNeededAtDepth0) {
     Tesk2Message m;
     m.kind = Tesk2Kind::CommercialStandard;
@@ -167,33 +191,29 @@ TEST(Tesk2Message, EightStrongPositionsAndStrength120AreNeededAtDepth0) {
     m.dist = 0;
     uint8_t sym[11];
     Tesk2Generator::Symbols(m, 123456, sym);
-    {
+    const struct {
+        int score[11];
+        bool stored, reported;
+    } cases[] = {
+        {{13, 13, 13, 13, 13, 13, 13, 13, 8, 4, 4}, true, true},   // 8 strong, strength 120
+        {{30, 30, 30, 30, 30, 30, 30, 8, 8, 8, 8}, false, false},  // 7 strong, strength 242
+        {{13, 13, 13, 13, 13, 13, 13, 13, 8, 4, 3}, true, false},  // strength 119
+    };
+    for (const auto& c : cases) {
         Decoder d;
-        const int score[11] = {13, 13, 13, 13, 13, 13, 13, 13, 8, 4, 4};  // 8 strong, 120
-        d.PutMessage(1, 0, sym, score);
+        d.PutMessage(1, 0, sym, c.score);
         T2M_AccumulateStd(&d.st, &d.st.block[1]);
+        if (!c.stored) {
+            EXPECT_EQ(d.st.block[1].slot[0].quality, 0);
+            EXPECT_EQ(d.st.block[1].slot[0].frame, T2M_FRAME_MOD);
+        }
         Emit_Depths(&d.st, &d.st.block[1]);
-        ASSERT_EQ(d.got.size(), 1u);
+        ASSERT_EQ(d.got.size(), c.reported ? 1u : 0u) << c.score[10];
+        if (!c.reported) continue;
         EXPECT_EQ(d.got[0].layer, 1u);
         EXPECT_EQ(d.got[0].quality, 8);
         EXPECT_EQ(d.got[0].strength, 120);
         EXPECT_EQ(d.got[0].timestamp, 123456u);
-    }
-    {
-        Decoder d;
-        const int score[11] = {30, 30, 30, 30, 30, 30, 30, 8, 8, 8, 8};  // 7 strong, strength 242
-        d.PutMessage(1, 0, sym, score);
-        T2M_AccumulateStd(&d.st, &d.st.block[1]);
-        EXPECT_EQ(d.st.block[1].slot[0].quality, 0);
-        EXPECT_EQ(d.st.block[1].slot[0].frame, T2M_FRAME_MOD);
-    }
-    {
-        Decoder d;
-        const int score[11] = {13, 13, 13, 13, 13, 13, 13, 13, 8, 4, 3};  // strength 119
-        d.PutMessage(1, 0, sym, score);
-        T2M_AccumulateStd(&d.st, &d.st.block[1]);
-        Emit_Depths(&d.st, &d.st.block[1]);
-        EXPECT_TRUE(d.got.empty());
     }
 }
 
@@ -201,12 +221,8 @@ TEST(Tesk2Message, ReedSolomonTries) {
     RsCodeParams rs;
     RS_Init(11, 7, 5, RS_11_7_TABLES_CODEGENPOLY, RS_11_7_TABLES_LOOKUPGF,
             RS_11_7_TABLES_LOOKUPGFINV, RS_11_7_TABLES_LOOKUPGFREV, &rs);
-    Tesk2Message m;
-    m.kind = Tesk2Kind::CommercialRs;
-    m.commId = 0x3A5C7E913ull;
     uint8_t good[11];
-    uint8_t eleventh = 0;
-    Tesk2Generator::Symbols(m, 0, good, &eleventh);
+    const uint8_t eleventh = RsWord(good);
     uint16_t votes[11][T2M_VOTE_SYMBOLS] = {};
     uint16_t second[11] = {};
     for (int p = 0; p < 11; ++p) votes[p][good[p]] = 40;
@@ -252,23 +268,15 @@ TEST(Tesk2Message, ReedSolomonTries) {
 // 20: the word's strength drops by 20 rather than counting that position as 0.
 TEST(Tesk2Message, ACorrectedSymbolBelowTheRunnerUpLowersTheStrength) {
     Decoder d;
-    Tesk2Message m;
-    m.kind = Tesk2Kind::CommercialRs;
-    m.commId = 0x3A5C7E913ull;
     uint8_t good[11];
-    uint8_t eleventh = 0;
-    Tesk2Generator::Symbols(m, 0, good, &eleventh);
-    ASSERT_NE(eleventh, 31);  // the placeholder is wrong, so index 10 changes too
+    ASSERT_NE(RsWord(good), 31);  // the placeholder is wrong, so index 10 changes too
     const int score[11] = {20, 20, 20, 20, 20, 20, 20, 20, 20, 20, 20};
     d.PutMessage(2, 1, good, score);
     d.PutMessage(2, 0, good, score);
+    T2_Candidate_t& rec = d.Rec(2, 0, 4);
+    rec.p[0] = {uint8_t(good[4] ^ 5), 60};
+    rec.p[1] = {uint8_t(good[4] ^ 9), 40};
     T2M_Block_t& b = d.st.block[2];
-    const int p = 4;
-    T2_Candidate_t& rec = b.hist[(b.index - 64 * (10 - p) + b.length) % b.length];
-    rec.p[0].sym = uint8_t(good[p] ^ 5);
-    rec.p[0].score = 60;
-    rec.p[1].sym = uint8_t(good[p] ^ 9);
-    rec.p[1].score = 40;
 
     T2M_AccumulateRs(&d.st, &b);
     EXPECT_EQ(b.slot[0].quality, 0);  // the newest repetition alone has no vote for it
@@ -280,7 +288,7 @@ TEST(Tesk2Message, ACorrectedSymbolBelowTheRunnerUpLowersTheStrength) {
     ASSERT_EQ(d.got.size(), 1u);
     EXPECT_EQ(d.got[0].depth, 1);
     EXPECT_EQ(d.got[0].strength, 380);
-    EXPECT_EQ(d.got[0].commId, m.commId);
+    EXPECT_EQ(d.got[0].commId, 0x3A5C7E913ull);
 }
 
 TEST(Tesk2Message, DecodesCleanAudioAndReportsOnlyOnFrames703Mod704) {
@@ -294,10 +302,8 @@ TEST(Tesk2Message, DecodesCleanAudioAndReportsOnlyOnFrames703Mod704) {
     rs.kind = Tesk2Kind::CommercialRs;
     rs.commId = 0x1F2E3D4C5ull;
     g.Add(rs);
-    const auto pcm = SignalMix::ToInt16(g.Synthesize(20.0));
-    const auto got = tesk2test::RunEngine(pcm);
     int progCount = 0, rsCount = 0;
-    for (const auto& c : got) {
+    for (const auto& c : RunEngine(SignalMix::ToInt16(g.Synthesize(20.0)))) {
         EXPECT_EQ(c.frame % 704, 703u);
         if (c.det.layer == 0 && c.det.sid == prog.sid) {
             ++progCount;
@@ -330,14 +336,12 @@ TEST(Tesk2Message, Symbols11And26DecodeFromTableAndConstructedWords) {
         Tesk2Generator g(24000);
         g.Add(m);
         if (variant == 1) g.SetChipPatterns(constructed);
-        const auto pcm = SignalMix::ToInt16(g.Synthesize(12.0));
-        const auto got = tesk2test::RunEngine(pcm);
+        const auto got = RunEngine(SignalMix::ToInt16(g.Synthesize(12.0)));
         ASSERT_FALSE(got.empty()) << "variant " << variant;
         for (const auto& c : got) {
             EXPECT_EQ(c.det.sid, m.sid) << "variant " << variant;
-            EXPECT_EQ(c.det.symbols[5], 26);
-            EXPECT_EQ(c.det.symbols[6], 11);
-            EXPECT_EQ(c.det.symbols[7], 26);
+            EXPECT_EQ(std::vector<int>(c.det.symbols + 5, c.det.symbols + 8),
+                      std::vector<int>({26, 11, 26}));
         }
     }
 }
