@@ -30,7 +30,6 @@ _T2M_Detection_t Det(uint32_t layer, uint32_t field) {
     _T2M_Detection_t d;
     memset(&d, 0, sizeof d);
     d.layer = layer;
-    d.depth = 0;
     d.quality = 11;
     d.strength = 300;
     d.lastSymAge = 1000;
@@ -43,15 +42,14 @@ _T2M_Detection_t Det(uint32_t layer, uint32_t field) {
     return d;
 }
 
-_T2M_Detection_t CommRs(uint32_t depth, uint16_t quality) {
+// A Reed-Solomon detection with a valid identifier and a strong quality.
+_T2M_Detection_t CommRs(uint32_t depth) {
     _T2M_Detection_t d = Det(2, 3);
-    uint64_t id = 0x2B5C3D1E7ull;
-    while (!CUCCValidator::IsValidCommID(long(id))) ++id;
-    d.commId = id;
+    for (d.commId = 0x2B5C3D1E7ull; !CUCCValidator::IsValidCommID(long(d.commId));) ++d.commId;
     d.sid = 0;
     d.timestamp = 0xFFFFFFFFu;
     d.depth = uint8_t(depth);
-    d.quality = quality;
+    d.quality = 51905;
     return d;
 }
 
@@ -75,23 +73,16 @@ std::vector<unsigned> RedundantFlags(CT2WatermarkTableManager& t) {
 
 }  // namespace
 
-TEST(Tesk2Adapter, InputRatesAndFixedProperties) {
-    EXPECT_THROW(CTesk2HybridDecoder(16000), std::invalid_argument);
-    EXPECT_THROW(CTesk2HybridDecoder(22050), std::invalid_argument);  // below the decoder rate
-    EXPECT_THROW(CTesk2HybridDecoder(72000), std::invalid_argument);
-    try {
-        CTesk2HybridDecoder bad(8000);
-    } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ(e.what(), "Sample rate is not supported by TESK 2 decoder.");
+TEST(Tesk2Adapter, UnsupportedInputRatesAreRefused) {
+    for (int rate : {8000, 16000, 22050, 72000}) {
+        try {
+            CTesk2HybridDecoder bad(rate);
+            ADD_FAILURE() << rate << " accepted";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_STREQ(e.what(), "Sample rate is not supported by TESK 2 decoder.");
+        }
     }
-    CTesk2HybridDecoder d(44100);
-    d.init("");
-    int a, b, c;
-    d.GetVersion(&a, &b, &c);
-    EXPECT_EQ(a * 100 + b * 10 + c, 413);
-    EXPECT_EQ(d.GetRequiredSampleRate(), 0u);
-    EXPECT_FALSE(d.IsStereoSupported());
-    EXPECT_DOUBLE_EQ(d.GetMessageLengthInSeconds(), 1.0 / 24000.0);
+    for (int rate : {24000, 44100, 48000}) EXPECT_NO_THROW(CTesk2HybridDecoder{rate});
 }
 
 TEST(Tesk2Adapter, EngineTakesOnly64SampleBlocks) {
@@ -137,7 +128,7 @@ TEST(Tesk2Adapter, JsonTextOfStandardAndReedSolomonRecords) {
               "\"systemTime\":1734918400,\"dist\":\"COMM_STD\",\"sampleBlockIndex\":2625,"
               "\"redundantCommStd\":0}}");
 
-    rec.detection = CommRs(0, 51905);
+    rec.detection = CommRs(0);
     auto doc = ParseT2(CTesk2HybridDecoder::RecordToJson(rec, 3000));
     const auto& o = doc["TESK2"];
     EXPECT_STREQ(o["layer"].GetString(), "COMM_RS");
@@ -155,32 +146,31 @@ TEST(Tesk2Adapter, JsonTextOfStandardAndReedSolomonRecords) {
     EXPECT_STREQ(doc["TESK2"]["dist"].GetString(), "FD");
 }
 
+// A Reed-Solomon record with a valid identifier marks standard commercial records
+// as redundant: a strong one (depth 0) every one, a weaker one only those whose
+// distribution field is above 1. Without a valid identifier nothing is marked.
 TEST(Tesk2Adapter, ReedSolomonRecordMarksStandardCommercialRecords) {
     CT2WatermarkTableManager t;
     _T2M_Detection_t a = Det(1, 0), b = Det(1, 2), prog = Det(0, 3);
-    // Without a valid commercial identifier nothing is marked.
-    t.AddWatermark(&a, 1);
-    t.AddWatermark(&b, 1);
-    EXPECT_EQ(RedundantFlags(t), (std::vector<unsigned>{0, 0}));
-
-    t.Reset();
-    _T2M_Detection_t rs = CommRs(0, 51905);
-    for (auto* d : {&a, &b, &prog, &rs}) t.AddWatermark(d, 1);
-    EXPECT_EQ(t.ValidUccCount(), 1u);
-    EXPECT_EQ(RedundantFlags(t), (std::vector<unsigned>{1, 1, 0, 0}));
-
-    t.Reset();
-    rs = CommRs(1, 51905);
-    for (auto* d : {&a, &b, &prog, &rs}) t.AddWatermark(d, 1);
-    EXPECT_EQ(RedundantFlags(t), (std::vector<unsigned>{0, 1, 0, 0}));
-
-    // An invalid identifier does not count.
-    t.Reset();
-    rs = CommRs(0, 51905);
-    rs.commId = 0;
-    for (auto* d : {&a, &rs}) t.AddWatermark(d, 1);
-    EXPECT_EQ(t.ValidUccCount(), 0u);
-
+    const _T2M_Detection_t rs0 = CommRs(0), rs1 = CommRs(1);
+    _T2M_Detection_t invalid = rs0;
+    invalid.commId = 0;
+    const struct {
+        const _T2M_Detection_t* rs;
+        unsigned validUcc;
+        std::vector<unsigned> flags;
+    } cases[] = {{nullptr, 0, {0, 0, 0}},
+                 {&rs0, 1, {1, 1, 0, 0}},
+                 {&rs1, 1, {0, 1, 0, 0}},
+                 {&invalid, 0, {0, 0, 0, 0}}};
+    for (const auto& c : cases) {
+        t.Reset();
+        const _T2M_Detection_t* added[] = {&a, &b, &prog, c.rs};
+        for (const _T2M_Detection_t* d : added)
+            if (d != nullptr) t.AddWatermark(const_cast<_T2M_Detection_t*>(d), 1);
+        EXPECT_EQ(t.ValidUccCount(), c.validUcc);
+        EXPECT_EQ(RedundantFlags(t), c.flags) << c.flags.size();
+    }
     // A 21st detection of one block is dropped.
     t.Reset();
     for (int i = 0; i < 21; ++i) t.AddWatermark(&a, uint32_t(i));
