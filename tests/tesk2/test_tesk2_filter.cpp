@@ -57,6 +57,17 @@ Det Later(Det d, int reps) {
     return d;
 }
 
+// A Reed-Solomon detection with a valid identifier.
+Det RsDet() {
+    Det rs;
+    rs.layer = 2;
+    rs.sid = 0;
+    rs.timestamp = 0xFFFFFFFFu;
+    rs.dist = 3;
+    rs.commId = 0x2B5C3D1E7ull;
+    return rs;
+}
+
 rapidjson::Document Json(const std::string& s) {
     rapidjson::Document doc;
     doc.Parse(s.c_str());
@@ -113,62 +124,54 @@ TEST(Tesk2Filter, ProgramPairsAreReportedOnceOldestFirst) {
     for (const auto& s : out) EXPECT_EQ(Json(s)["TESK2"]["timestamp"].GetInt(), -1);
 }
 
-TEST(Tesk2Filter, PhasesPairOnThe748Circle) {
-    for (int p2 : {747, 10, 6, 1496 - 1, 748 + 3}) {
-        CTesk2DCFilter f;
-        std::vector<std::string> out;
+// Whether a second detection of the same content pairs with the first: phases
+// on the 748-frame circle, a negative gap (the second starts 1 s before the
+// first ended) only outside the program layer, and an entry ages out after 32
+// newer detections.
+TEST(Tesk2Filter, PairingOnThe748CircleNegativeGapsAndAgeing) {
+    struct Case {
+        std::string what;
+        Det a, b;
+        int others, pairs;
+    };
+    std::vector<Case> cases;
+    for (int p2 : {747, 10, 6, 1495, 751}) {
         Det a;
         a.phase = 0;
-        f.ProcessDetection(Text(a), out);
         Det b = Later(a, 1);
         b.phase = uint16_t(p2);
-        const bool near = p2 == 747 || p2 == 6 || p2 == 1495 || p2 == 751;
-        EXPECT_EQ(f.ProcessDetection(Text(b), out), near ? 2 : 0) << "phase " << p2;
+        cases.push_back({"phase " + std::to_string(p2), a, b, 0, p2 == 10 ? 0 : 2});
     }
-}
-
-TEST(Tesk2Filter, NegativeGapsPairOnlyOutsideTheProgramLayer) {
     for (uint32_t layer : {0u, 1u}) {
-        CTesk2DCFilter f;
-        std::vector<std::string> out;
         Det a;
         a.layer = layer;
-        f.ProcessDetection(Text(a), out);
-        // Starts 1 s before the first one ended.
         Det b = a;
         b.elapsed += 2.0;
         b.timestamp += 2;
         b.firstAge = 4000;
-        EXPECT_EQ(f.ProcessDetection(Text(b), out), layer == 0 ? 0 : 2) << "layer " << layer;
+        cases.push_back({"gap, layer " + std::to_string(layer), a, b, 0, layer == 0 ? 0 : 2});
     }
-}
-
-TEST(Tesk2Filter, EntriesAgeOutAfter32NewerDetections) {
-    for (int others : {30, 32}) {
+    for (int others : {30, 32})
+        cases.push_back({std::to_string(others) + " newer", Det(), Later(Det(), 1), others,
+                         others == 30 ? 2 : 0});
+    for (const Case& c : cases) {
         CTesk2DCFilter f;
         std::vector<std::string> out;
-        Det a;
-        f.ProcessDetection(Text(a), out);
-        for (int i = 0; i < others; ++i) {
-            Det o = a;
+        f.ProcessDetection(Text(c.a), out);
+        for (int i = 0; i < c.others; ++i) {
+            Det o = c.a;
             o.sid = 1000 + i;  // nothing to pair with
             o.elapsed += 0.01 * (i + 1);
             f.ProcessDetection(Text(o), out);
         }
-        Det b = Later(a, 1);
-        EXPECT_EQ(f.ProcessDetection(Text(b), out), others == 30 ? 2 : 0) << others;
+        EXPECT_EQ(f.ProcessDetection(Text(c.b), out), c.pairs) << c.what;
     }
 }
 
 TEST(Tesk2Filter, ReedSolomonDetectionsPassWhenValidAndBadTextsThrow) {
     CTesk2DCFilter f;
     std::vector<std::string> out;
-    Det rs;
-    rs.layer = 2;
-    rs.sid = 0;
-    rs.timestamp = 0xFFFFFFFFu;
-    rs.dist = 3;
-    rs.commId = 0x2B5C3D1E7ull;  // a valid identifier
+    Det rs = RsDet();
     ASSERT_EQ(f.ProcessDetection(Text(rs), out), 1);
     EXPECT_STREQ(Json(out[0])["TESK2"]["commId"].GetString(), "0x2b5c3d1e7");
     EXPECT_STREQ(Json(out[0])["TESK2"]["dist"].GetString(), "UN");
@@ -178,9 +181,12 @@ TEST(Tesk2Filter, ReedSolomonDetectionsPassWhenValidAndBadTextsThrow) {
     EXPECT_THROW(f.ProcessDetection("{\"TESK6\":{}}", out), const char*);
 }
 
+// The channel comes from the trailing "ch<N>" of the name, never from a count
+// carried over from earlier callbacks (a second meter starts again at 0).
 TEST(Tesk2Callback, RawDisplayForwardsEverythingAndFilteredDropsBadTexts) {
-    FilteredCallback fc("input.wav.ch3");
-    EXPECT_EQ(fc.cb.Channel(), 3);
+    FilteredCallback fc("input.wav.ch3"), a("ch0"), b("ch1"), c("ch0");
+    EXPECT_EQ(std::vector<int>({fc.cb.Channel(), a.cb.Channel(), b.cb.Channel(), c.cb.Channel()}),
+              std::vector<int>({3, 0, 1, 0}));
     bT2RawOutput = true;
     fc.cb.ResultCallback("anything at all");
     ASSERT_EQ(fc.report.texts.size(), 1u);
@@ -198,13 +204,6 @@ TEST(Tesk2Callback, RawDisplayForwardsEverythingAndFilteredDropsBadTexts) {
     fc.cb.ResultCallback(Text(Det()));
     ReportT2 = true;
     EXPECT_EQ(fc.report.texts.size(), 1u);
-}
-
-TEST(Tesk2Callback, ChannelsComeFromTheNameInEveryMeter) {
-    FilteredCallback a("ch0"), b("ch1"), c("ch0");
-    EXPECT_EQ(a.cb.Channel(), 0);
-    EXPECT_EQ(b.cb.Channel(), 1);
-    EXPECT_EQ(c.cb.Channel(), 0);
 }
 
 TEST(Tesk2Callback, ConfirmedPairsReachTheHostRebuilt) {
@@ -235,13 +234,8 @@ TEST(Tesk2Callback, ConfirmedPairsReachTheHostRebuilt) {
 // other layers does not apply.
 TEST(Tesk2Callback, ReedSolomonRepeatsAreDroppedOnlyAtTheSameSampleBlock) {
     FilteredCallback fc;
-    Det rs;
-    rs.layer = 2;
-    rs.sid = 0;
-    rs.timestamp = 0xFFFFFFFFu;
-    rs.dist = 3;
-    rs.commId = 0x2B5C3D1E7ull;  // a valid identifier
-    rs.elapsed = 47.742;         // sample block 17903 (depth 0)
+    Det rs = RsDet();
+    rs.elapsed = 47.742;  // sample block 17903 (depth 0)
     Det deeper = rs;
     deeper.elapsed = 47.739;  // sample block 17902 (depth 2, one frame earlier)
     fc.cb.ResultCallback(Text(rs));
@@ -263,12 +257,9 @@ TEST(Tesk2Callback, ReedSolomonRepeatsAreDroppedOnlyAtTheSameSampleBlock) {
 TEST(Tesk2Callback, DistributionTallySettlesOnTheMajority) {
     FilteredCallback fc;
     Det base;
-    std::vector<uint16_t> dists;
-    for (int i = 0; i < 12; ++i) dists.push_back(1);
-    for (int i = 0; i < 10; ++i) dists.push_back(2);
-    for (size_t i = 0; i < dists.size(); ++i) {
-        Det d = Later(base, int(i));
-        d.dist = dists[i];
+    for (int i = 0; i < 22; ++i) {  // 12 PC, then 10 FD
+        Det d = Later(base, i);
+        d.dist = i < 12 ? 1 : 2;
         fc.cb.ResultCallback(Text(d));
     }
     // Released: 12 PC texts, then 2 + 8 FD texts (each FD pairs with an older FD).
