@@ -3,25 +3,21 @@
 // lowest watermark-to-host ratio at which each message kind is confirmed.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "tests/tesk2/Tesk2MeterRun.h"
 
-using Kelvane::Generators::Tesk2Generator;
-using Kelvane::Generators::Tesk2Message;
 using namespace tesk2test;
 
 TEST(Tesk2EndToEndSlow, TenMinutesWithoutWatermarkReportNothing) {
-    const auto reports = RunMeter(NegativeHosts(600.0, 48000), 48000);
-    for (const auto& r : reports) ADD_FAILURE() << "channel " << r.channel << ": " << r.text;
+    ExpectNoReportWithoutWatermark(600.0);
 }
 
-// Program messages of one SID whose distribution field alternates PC, PC, FD:
-// once more than 20 PC and FD detections are tallied, every report says PC.
+// Program messages of one SID whose distribution field alternates PC, PC, FD.
+// Every released text adds to the callback's tally, and at least as many texts
+// are released as reach the host: from the 21st report on, the tally holds more
+// than 20 and the 2:1 majority (PC) decides.
 TEST(Tesk2EndToEndSlow, DistributionTallySettlesOnTheMajority) {
-    Expected e = Program();
+    Expected e = ThreeKinds()[0];
     Tesk2Generator g(48000);
-    const double seconds = 200.0;
     for (int i = 0; i < 20; ++i) {
         Tesk2Message m = e.msg;
         m.dist = 1;
@@ -29,10 +25,7 @@ TEST(Tesk2EndToEndSlow, DistributionTallySettlesOnTheMajority) {
         m.dist = 2;
         g.Add(m, 1);
     }
-    const auto reports = RunMeter({MakeChannel(g, seconds, -20.0, 21)}, 48000);
-    // Every released text adds to the callback's tally, and at least as many
-    // texts are released as reach the host: from the 21st report on, the
-    // tally holds more than 20 and the 2:1 majority (PC) decides.
+    const auto reports = RunMeter({MakeChannel(g, 200.0, -20.0, 21)}, 48000);
     int reported = 0, earlyFd = 0;
     for (const auto& r : reports) {
         const Parsed p = Parse(r.text);
@@ -40,11 +33,10 @@ TEST(Tesk2EndToEndSlow, DistributionTallySettlesOnTheMajority) {
         EXPECT_EQ(p.sid, e.msg.sid);
         EXPECT_EQ(p.layer, "PROG");
         EXPECT_LE(std::llabs(p.timestamp - ExpectedTimestamp(e.msg, p.elapsed)), 2) << r.text;
-        ++reported;
-        if (reported > 20) {
+        if (++reported > 20) {
             EXPECT_EQ(p.dist, "PC") << r.text;
-        } else if (p.dist == "FD") {
-            ++earlyFd;
+        } else {
+            earlyFd += p.dist == "FD";
         }
     }
     printf("%d program reports, %d of the first 20 with FD\n", reported, earlyFd);
@@ -56,26 +48,17 @@ TEST(Tesk2EndToEndSlow, DistributionTallySettlesOnTheMajority) {
 // (2 dB steps from -20 dB) at which three independent 40 s runs all deliver
 // only correct texts, the first within 20 s.
 TEST(Tesk2EndToEndSlow, LowestConfirmedRatioPerMessageKind) {
-    const Expected kinds[3] = {Program(), CommercialStd(), CommercialRs()};
-    for (const Expected& e : kinds) {
+    for (const Expected& e : ThreeKinds()) {
         double lowest = 0;
         for (double ratio = -20.0; ratio >= -34.0; ratio -= 2.0) {
-            const Tesk2Generator g = Generator(e, 48000);
             std::vector<std::vector<int16_t>> pcm;
-            for (int c = 0; c < 3; ++c) pcm.push_back(MakeChannel(g, 40.0, ratio, 31 + c));
+            for (int c = 0; c < 3; ++c)
+                pcm.push_back(MakeChannel(e.Generator(48000), 40.0, ratio, 31 + c));
             const auto reports = RunMeter(pcm, 48000);
             bool ok = true;
             for (int c = 0; c < 3 && ok; ++c) {
                 double first = 1e9;
-                int count = 0;
-                for (const auto& r : reports) {
-                    if (r.channel != c) continue;
-                    const Parsed p = Parse(r.text);
-                    if (count++ == 0) first = r.arrivalSeconds;
-                    ok = ok && p.ok && p.layer == e.layer && p.dist == e.dist &&
-                         (e.layer == "COMM_RS" ? p.commId == e.commId : p.sid == e.msg.sid);
-                }
-                ok = ok && count > 0 && first <= 20.0;
+                ok = ChannelFault(reports, c, e, &first).empty();
             }
             if (!ok) break;
             lowest = ratio;
