@@ -16,15 +16,15 @@ using resampler_test::SinkBuffer;
 
 namespace {
 
+unsigned char* Bytes(std::vector<int16_t>& v) { return reinterpret_cast<unsigned char*>(v.data()); }
+
 // Feeds samples in pieces of `chunk` samples (0 = all at once); returns the output samples.
 std::vector<int16_t> Feed(CAudioResampler& r, std::vector<int16_t> in, size_t chunk = 0) {
     SinkBuffer sink;
     if (chunk == 0) chunk = in.size();
     for (size_t pos = 0; pos < in.size(); pos += chunk) {
         size_t n = std::min(chunk, in.size() - pos);
-        int put = r.Resample_Int(reinterpret_cast<unsigned char*>(in.data() + pos),
-                                 static_cast<unsigned int>(n * 2), sink);
-        EXPECT_GE(put, 0);
+        EXPECT_GE(r.Resample_Int(Bytes(in) + 2 * pos, static_cast<unsigned int>(n * 2), sink), 0);
     }
     return sink.Samples16();
 }
@@ -32,6 +32,7 @@ std::vector<int16_t> Feed(CAudioResampler& r, std::vector<int16_t> in, size_t ch
 CAudioResampler Make(int in, int out, unsigned int blockSamples = 512) {
     return CAudioResampler(1, in, 16, 1, out, 16, blockSamples, 100, 0);
 }
+
 
 TEST(ResamplerSetup, ParameterChecksLeaveItUninitialized) {
     EXPECT_TRUE(Make(48000, 16000).IsInitialized());
@@ -82,49 +83,44 @@ TEST(ResamplerCounts, WholeInputBlocksGiveExactOutput) {
     CAudioResampler r = Make(48000, 16000);
     SinkBuffer sink;
     std::vector<int16_t> in(4800, 1000);
-    EXPECT_EQ(r.Resample_Int(reinterpret_cast<unsigned char*>(in.data()), 9600, sink), 3200);
-    EXPECT_EQ(sink.bytes.size(), 3200u);  // 1600 samples
+    EXPECT_EQ(r.Resample_Int(Bytes(in), 9600, sink), 3200);  // 1600 samples
+    EXPECT_EQ(sink.bytes.size(), 3200u);
     EXPECT_EQ(r.GetUnprocessedBytes(), 0u);
-
-    std::vector<int16_t> more(479, 1000);
-    EXPECT_EQ(r.Resample_Int(reinterpret_cast<unsigned char*>(more.data()), 958, sink), 0);
+    in.resize(479);
+    EXPECT_EQ(r.Resample_Int(Bytes(in), 958, sink), 0);
     EXPECT_EQ(r.GetUnprocessedBytes(), 958u);
-    int16_t last = 1000;
-    EXPECT_EQ(r.Resample_Int(reinterpret_cast<unsigned char*>(&last), 2, sink), 320);
+    in.resize(1);
+    EXPECT_EQ(r.Resample_Int(Bytes(in), 2, sink), 320);
     EXPECT_EQ(r.GetUnprocessedBytes(), 0u);
 
+    // Ten input blocks each. The 64-sample engine block of the 24000 Hz decoder must still hold
+    // a whole 480-sample output block of 22050 -> 24000.
     struct Case {
         int in, out;
         size_t inSamples, outSamples;
-    } cases[] = {{44100, 24000, 441, 240}, {22050, 24000, 441, 480}, {44100, 8000, 441, 80},
-                 {22050, 16000, 441, 320}, {24000, 16000, 240, 160}, {32000, 24000, 160, 120},
-                 {96000, 8000, 5760, 480}, {16000, 22050, 320, 441}, {48000, 22050, 320, 147},
-                 {11025, 11025, 960, 960}};
+        unsigned int block;
+    } cases[] = {{44100, 24000, 441, 240, 512}, {22050, 24000, 441, 480, 512},
+                 {22050, 24000, 441, 480, 64},  {44100, 8000, 441, 80, 512},
+                 {22050, 16000, 441, 320, 512}, {24000, 16000, 240, 160, 512},
+                 {32000, 24000, 160, 120, 512}, {96000, 8000, 5760, 480, 512},
+                 {16000, 22050, 320, 441, 512}, {48000, 22050, 320, 147, 512},
+                 {11025, 11025, 960, 960, 512}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.in) + " -> " + std::to_string(c.out));
-        CAudioResampler rr = Make(c.in, c.out);
+        CAudioResampler rr = Make(c.in, c.out, c.block);
         ASSERT_TRUE(rr.IsInitialized());
-        EXPECT_EQ(Feed(rr, std::vector<int16_t>(c.inSamples * 10, 7)).size(), c.outSamples * 10);
+        EXPECT_EQ(Feed(rr, resampler_test::Sine16(5000, c.in, 30000, c.inSamples * 10)).size(),
+                  c.outSamples * 10);
     }
-}
 
-TEST(ResamplerCounts, TwoStagesQueueTheIntermediateStream) {
-    CAudioResampler r = Make(88200, 24000);
-    SinkBuffer sink;
-    std::vector<int16_t> in(4800, 0);
-    // Stage 1 (2:1) makes 2400 samples at 44100; stage 2 converts five 441-sample blocks.
-    EXPECT_EQ(r.Resample_Int(reinterpret_cast<unsigned char*>(in.data()), 9600, sink), 2400);
-    EXPECT_EQ(r.GetBufMag1UnprocessedBytes(), 0u);
-    EXPECT_EQ(r.GetBufMag2UnprocessedBytes(), 2u * (2400 - 5 * 441));
-    EXPECT_EQ(r.GetUnprocessedBytes(), r.GetBufMag2UnprocessedBytes());
-}
-
-TEST(ResamplerCounts, SmallEngineBlockStillHoldsAWholeOutputBlock) {
-    // The 64-sample engine block of the 24000 Hz decoder: 22050 -> 24000 produces 480-sample
-    // output blocks (960 bytes), more than 10 bytes per engine sample.
-    CAudioResampler r = Make(22050, 24000, 64);
-    std::vector<int16_t> out = Feed(r, resampler_test::Sine16(5000, 22050, 30000, 4410));
-    EXPECT_EQ(out.size(), 4800u);
+    // Two stages: stage 1 (2:1) makes 2400 samples at 44100; stage 2 converts five 441-sample
+    // blocks and queues the rest.
+    CAudioResampler two = Make(88200, 24000);
+    in.assign(4800, 0);
+    EXPECT_EQ(two.Resample_Int(Bytes(in), 9600, sink), 2400);
+    EXPECT_EQ(two.GetBufMag1UnprocessedBytes(), 0u);
+    EXPECT_EQ(two.GetBufMag2UnprocessedBytes(), 2u * (2400 - 5 * 441));
+    EXPECT_EQ(two.GetUnprocessedBytes(), two.GetBufMag2UnprocessedBytes());
 }
 
 TEST(ResamplerStream, OutputDoesNotDependOnHowInputIsCut) {
@@ -139,12 +135,9 @@ TEST(ResamplerStream, OutputDoesNotDependOnHowInputIsCut) {
 
         CAudioResampler pieces = Make(pair.first, pair.second);
         SinkBuffer sink;
-        size_t pos = 0;
-        while (pos < in.size()) {
-            size_t n = std::min<size_t>(1 + rng() % 700, in.size() - pos);
-            pieces.Resample_Int(reinterpret_cast<unsigned char*>(in.data() + pos),
-                                static_cast<unsigned int>(n * 2), sink);
-            pos += n;
+        for (size_t pos = 0, n = 0; pos < in.size(); pos += n) {
+            n = std::min<size_t>(1 + rng() % 700, in.size() - pos);
+            pieces.Resample_Int(Bytes(in) + 2 * pos, static_cast<unsigned int>(n * 2), sink);
         }
         EXPECT_EQ(sink.Samples16(), ref);
     }
@@ -190,7 +183,7 @@ TEST(ResamplerStream, ARefusingOutputIsReported) {
     SinkBuffer sink;
     sink.refuse = true;
     std::vector<int16_t> in(480, 0);
-    EXPECT_EQ(r.Resample_Int(reinterpret_cast<unsigned char*>(in.data()), 960, sink), -3);
+    EXPECT_EQ(r.Resample_Int(Bytes(in), 960, sink), -3);
     float f[4] = {};
     EXPECT_EQ(r.Resample_Float(f, sizeof f, sink), 0);  // 16-bit resampler
 }
@@ -226,23 +219,19 @@ TEST(ResamplerLibrary, MessagesAndVersion) {
 
     int16_t buf[8] = {};
     int16_t out[480];
+    auto run = [&](int16_t* in, int32_t bytes) {
+        c.in_ptr = in;
+        c.out_ptr = out;
+        c.in_byte_count = bytes;
+        return downsample_main(&c);
+    };
     ASSERT_EQ(downsample_init(&c, 31, 0, 100, 0), nullptr);
-    c.in_ptr = buf;
-    c.out_ptr = out;
-    c.in_byte_count = -2;
-    EXPECT_STREQ(downsample_main(&c), "p->in_byte_count < 0");
-    c.in_byte_count = 3;
-    EXPECT_STREQ(downsample_main(&c), "p->in_byte_count bad mono alignment");
-    c.in_ptr = nullptr;
-    c.in_byte_count = 4;
-    EXPECT_STREQ(downsample_main(&c), "NULL data pointer");
+    EXPECT_STREQ(run(buf, -2), "p->in_byte_count < 0");
+    EXPECT_STREQ(run(buf, 3), "p->in_byte_count bad mono alignment");
+    EXPECT_STREQ(run(nullptr, 4), "NULL data pointer");
     ASSERT_EQ(downsample_init(&c, 31, 1, 100, 0), nullptr);
-    c.in_ptr = buf;
-    c.out_ptr = out;
-    c.in_byte_count = 6;
-    EXPECT_STREQ(downsample_main(&c), "p->in_byte_count bad stereo alignment");
-    c.in_byte_count = 8;
-    EXPECT_EQ(downsample_main(&c), nullptr);
+    EXPECT_STREQ(run(buf, 6), "p->in_byte_count bad stereo alignment");
+    EXPECT_EQ(run(buf, 8), nullptr);
     EXPECT_EQ(c.out_byte_count, 0);
 
     EXPECT_EQ(downsample_max_out_byte_count(&c, 1), 320);     // stereo 480-frame blocks
@@ -299,18 +288,16 @@ TEST(ResamplerLibrary, FloatMembersFollowTheIntegerOnes) {
         ASSERT_EQ(downsample_init_FF(&cff, code, 0, 100, 0), nullptr);
         const int inLen = ci.in_block_len * 8, outLen = ci.out_block_len * 8;
         std::vector<int16_t> in = resampler_test::Sine16(1234.5, 44100, 20000, inLen);
-        std::vector<float> inF(inLen);
-        for (int i = 0; i < inLen; ++i) inF[i] = in[i] / 32768.0f;
+        std::vector<float> inF(in.begin(), in.end());
+        for (float& v : inF) v /= 32768.0f;
         std::vector<int16_t> outI(outLen);
         std::vector<float> outIF(outLen), outFF(outLen);
-        ci.in_ptr = in.data();
-        ci.in_byte_count = inLen * 2;
-        ci.out_ptr = outI.data();
-        cif.in_ptr = in.data();
-        cif.in_byte_count = inLen * 2;
-        cif.out_ptr = outIF.data();
+        ci.in_ptr = cif.in_ptr = in.data();
+        ci.in_byte_count = cif.in_byte_count = inLen * 2;
         cff.in_ptr = inF.data();
         cff.in_byte_count = inLen * 4;
+        ci.out_ptr = outI.data();
+        cif.out_ptr = outIF.data();
         cff.out_ptr = outFF.data();
         ASSERT_EQ(downsample_main(&ci), nullptr);
         ASSERT_EQ(downsample_main_IF(&cif), nullptr);
@@ -325,11 +312,12 @@ TEST(ResamplerLibrary, FloatMembersFollowTheIntegerOnes) {
 }
 
 TEST(ResamplerLibrary, DecimatorsCarryTheirHistory) {
-    // Running a half-band decimator over two blocks equals running it over both at once.
-    std::vector<int16_t> a(DS_HISTORY + 960, 0), b(DS_HISTORY + 480, 0);
-    std::vector<int16_t> sig = resampler_test::Sine16(1000, 48000, 32000, 960);
-    std::copy(sig.begin(), sig.end(), a.begin() + DS_HISTORY);
-    std::vector<int16_t> whole(480), split(480);
+    // Running a half-band decimator over two blocks equals running it over both at once; the
+    // float third-band decimator matches the 16-bit one.
+    const std::vector<int16_t> sig = resampler_test::Sine16(1000, 48000, 32000, 960);
+    std::vector<int16_t> a(DS_HISTORY, 0), b(DS_HISTORY + 480, 0);
+    a.insert(a.end(), sig.begin(), sig.end());
+    std::vector<int16_t> whole(480), split(480), i3(320);
     decimate2_i16_i16(a.data() + DS_HISTORY, whole.data(), 480, 1);
     std::copy(sig.begin(), sig.begin() + 480, b.begin() + DS_HISTORY);
     decimate2_i16_i16(b.data() + DS_HISTORY, split.data(), 240, 1);
@@ -337,12 +325,9 @@ TEST(ResamplerLibrary, DecimatorsCarryTheirHistory) {
     decimate2_i16_i16(b.data() + DS_HISTORY, split.data() + 240, 240, 1);
     EXPECT_EQ(whole, split);
 
-    std::vector<float> fa(DS_HISTORY + 960, 0.0f);
-    for (int i = 0; i < 960; ++i) fa[DS_HISTORY + i] = sig[i];
-    std::vector<float> f3(320);
-    std::vector<int16_t> i3(320);
-    std::vector<int16_t> a3(a.size(), 0);
-    std::copy(sig.begin(), sig.end(), a3.begin() + DS_HISTORY);
+    std::vector<int16_t> a3(DS_HISTORY, 0);
+    a3.insert(a3.end(), sig.begin(), sig.end());
+    std::vector<float> fa(a3.begin(), a3.end()), f3(320);
     decimate3_f32_f32(fa.data() + DS_HISTORY, f3.data(), 320, 1);
     decimate3_i16_i16(a3.data() + DS_HISTORY, i3.data(), 320, 1);
     for (int i = 0; i < 320; ++i) ASSERT_NEAR(f3[i], i3[i], 1.0);
