@@ -9,13 +9,18 @@
 #include "audiocore/LinkedList.h"
 
 using namespace Kelvane::AudioCore;
+using Bytes = std::vector<unsigned char>;
 
 namespace {
 
-std::vector<unsigned char> Ramp(unsigned int n, unsigned char start = 0) {
-    std::vector<unsigned char> v(n);
-    for (unsigned int i = 0; i < n; ++i) v[i] = static_cast<unsigned char>(start + i);
+Bytes Ramp(unsigned int n, unsigned char start = 0) {
+    Bytes v(n);
+    std::iota(v.begin(), v.end(), start);
     return v;
+}
+
+Bytes Content(const CAudioBlock& b) {
+    return Bytes(b.AudioData(), b.AudioData() + b.BufferLength());
 }
 
 std::vector<ListElement*> Walk(const LinkedList& list) {
@@ -71,35 +76,28 @@ TEST(LinkedList, SameElementIsNeverLinkedTwice) {
     EXPECT_EQ(logs.size(), 0u);
 }
 
-TEST(CAudioBlock, OwnsCopiesAppendsAndCopiesWithDefaults) {
+TEST(CAudioBlock, OwnsAppendsAndCopies) {
     auto bytes = Ramp(6, 10);
     CAudioBlock block(bytes.data(), 6, 2, 48000, 16, FOUR_BYTES_INT32, 77);
     bytes[0] = 0;  // the block holds its own copy
-    EXPECT_EQ(block.AudioData()[0], 10);
-    EXPECT_EQ(block.BufferLength(), 6u);
-    EXPECT_EQ(block.Channels(), 2);
-    EXPECT_EQ(block.SamplesPerSec(), 48000);
-    EXPECT_EQ(block.BitsPerSample(), 16);
-    EXPECT_EQ(block.PackingMode(), FOUR_BYTES_INT32);
-    EXPECT_EQ(block.Timestamp(), 77u);
-
-    auto more = Ramp(3, 100);
+    const auto more = Ramp(3, 100);
     EXPECT_EQ(block.Append(more.data(), 3), 9u);
-    EXPECT_EQ(block.AudioData()[5], 15);
-    EXPECT_EQ(block.AudioData()[8], 102);
+    EXPECT_EQ(Content(block), (Bytes{10, 11, 12, 13, 14, 15, 100, 101, 102}));
 
-    std::unique_ptr<CAudioBlock> copy(block.Copy());
-    EXPECT_EQ(copy->BufferLength(), 9u);
-    EXPECT_EQ(copy->PackingMode(), PACKING_MODE_NOT_USED);
-    EXPECT_EQ(copy->Timestamp(), 0u);
-    EXPECT_EQ(copy->SamplesPerSec(), 48000);
-    EXPECT_NE(copy->AudioData(), block.AudioData());
-    EXPECT_EQ(copy->AudioData()[8], 102);
-
+    // The copy constructor keeps everything; Copy() drops packing mode and timestamp.
     CAudioBlock same(block);
+    std::unique_ptr<CAudioBlock> copy(block.Copy());
+    for (const CAudioBlock* c : {&same, copy.get()}) {
+        EXPECT_NE(c->AudioData(), block.AudioData());
+        EXPECT_EQ(Content(*c), Content(block));
+        EXPECT_EQ(c->Channels(), 2);
+        EXPECT_EQ(c->SamplesPerSec(), 48000);
+        EXPECT_EQ(c->BitsPerSample(), 16);
+    }
     EXPECT_EQ(same.Timestamp(), 77u);
     EXPECT_EQ(same.PackingMode(), FOUR_BYTES_INT32);
-    EXPECT_NE(same.AudioData(), block.AudioData());
+    EXPECT_EQ(copy->Timestamp(), 0u);
+    EXPECT_EQ(copy->PackingMode(), PACKING_MODE_NOT_USED);
 
     CAudioBlock empty(nullptr, 100, 1, 8000, 16, PACKING_MODE_NOT_USED, 0);
     EXPECT_EQ(empty.AudioData(), nullptr);
@@ -117,10 +115,9 @@ TEST(CBufferManagerLL, ConstructorRefusesUnusableParameters) {
     CBufferManagerLL refused(0, 0);
     unsigned char* block = nullptr;
     unsigned char dest[16];
-    unsigned char byte = 1;
     EXPECT_EQ(refused.GetData(&block), -1);
     EXPECT_EQ(refused.GetData(dest, 16), -1);
-    EXPECT_EQ(refused.PutData(&byte, 1, nullptr), -1);
+    EXPECT_EQ(refused.PutData(dest, 1, nullptr), -1);
 }
 
 TEST(CBufferManagerLL, CapacityAndFillPercent) {
@@ -164,20 +161,18 @@ TEST(CBufferManagerLL, WholeBlocksAreAssembledAcrossChunksInOrder) {
     EXPECT_EQ(buffer.PutData(data.data() + 1000, 100, nullptr), 100);
     EXPECT_EQ(buffer.GetData(&block), 1024);
     EXPECT_EQ(buffer.GetAvailableBytes(), 76u);
-    for (int i = 0; i < 1024; ++i) ASSERT_EQ(block[i], data[i]) << i;
+    EXPECT_EQ(Bytes(block, block + 1024), Bytes(data.begin(), data.begin() + 1024));
 
     // Many small pieces make one block; the rest stays queued in order.
     CBufferManagerLL small(8, 0);
     auto ramp = Ramp(21);
     for (unsigned i = 0; i < 21; i += 3) small.PutData(ramp.data() + i, 3, nullptr);
-    std::vector<unsigned char> seen;
+    Bytes seen;
     while (small.GetData(&block) == 8) seen.insert(seen.end(), block, block + 8);
-    EXPECT_EQ(seen.size(), 16u);
-    EXPECT_TRUE(std::equal(seen.begin(), seen.end(), ramp.begin()));
+    EXPECT_EQ(seen, Bytes(ramp.begin(), ramp.begin() + 16));
     unsigned char rest[16];
     EXPECT_EQ(small.GetData(rest, 16), 5);
-    EXPECT_EQ(rest[0], 16);
-    EXPECT_EQ(rest[4], 20);
+    EXPECT_EQ(Bytes(rest, rest + 5), Bytes(ramp.begin() + 16, ramp.end()));
     EXPECT_EQ(small.GetData(rest, 16), 0);
 }
 

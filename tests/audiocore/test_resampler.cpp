@@ -33,7 +33,6 @@ CAudioResampler Make(int in, int out, unsigned int blockSamples = 512) {
     return CAudioResampler(1, in, 16, 1, out, 16, blockSamples, 100, 0);
 }
 
-
 TEST(ResamplerSetup, ParameterChecksLeaveItUninitialized) {
     EXPECT_TRUE(Make(48000, 16000).IsInitialized());
     EXPECT_FALSE(CAudioResampler(3, 48000, 16, 1, 16000, 16, 512, 100, 0).IsInitialized());
@@ -99,12 +98,11 @@ TEST(ResamplerCounts, WholeInputBlocksGiveExactOutput) {
         int in, out;
         size_t inSamples, outSamples;
         unsigned int block;
-    } cases[] = {{44100, 24000, 441, 240, 512}, {22050, 24000, 441, 480, 512},
-                 {22050, 24000, 441, 480, 64},  {44100, 8000, 441, 80, 512},
-                 {22050, 16000, 441, 320, 512}, {24000, 16000, 240, 160, 512},
-                 {32000, 24000, 160, 120, 512}, {96000, 8000, 5760, 480, 512},
-                 {16000, 22050, 320, 441, 512}, {48000, 22050, 320, 147, 512},
-                 {11025, 11025, 960, 960, 512}};
+    } cases[] = {
+        {44100, 24000, 441, 240, 512}, {22050, 24000, 441, 480, 512}, {22050, 24000, 441, 480, 64},
+        {44100, 8000, 441, 80, 512},   {22050, 16000, 441, 320, 512}, {24000, 16000, 240, 160, 512},
+        {32000, 24000, 160, 120, 512}, {96000, 8000, 5760, 480, 512}, {16000, 22050, 320, 441, 512},
+        {48000, 22050, 320, 147, 512}, {11025, 11025, 960, 960, 512}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.in) + " -> " + std::to_string(c.out));
         CAudioResampler rr = Make(c.in, c.out, c.block);
