@@ -19,14 +19,14 @@ struct Code {
     const uint8_t* antilog;
 };
 
-const Code kCodes[] = {
-    {"15_9", 15, 9, 4, 0x13, RS_15_9_TABLES_CODEGENPOLY, RS_15_9_TABLES_LOOKUPGF,
-     RS_15_9_TABLES_LOOKUPGFINV, RS_15_9_TABLES_LOOKUPGFREV},
-    {"11_7", 11, 7, 5, 0x25, RS_11_7_TABLES_CODEGENPOLY, RS_11_7_TABLES_LOOKUPGF,
-     RS_11_7_TABLES_LOOKUPGFINV, RS_11_7_TABLES_LOOKUPGFREV},
-    {"7_5", 7, 5, 7, 0x89, RS_7_5_TABLES_CODEGENPOLY, RS_7_5_TABLES_LOOKUPGF,
-     RS_7_5_TABLES_LOOKUPGFINV, RS_7_5_TABLES_LOOKUPGFREV},
-};
+#define TAVIK_RS_CODE(N, K, M, PRIM)                                           \
+    Code {                                                                     \
+#N "_" #K, N, K, M, PRIM, RS_##N##_##K##_TABLES_CODEGENPOLY,           \
+            RS_##N##_##K##_TABLES_LOOKUPGF, RS_##N##_##K##_TABLES_LOOKUPGFINV, \
+            RS_##N##_##K##_TABLES_LOOKUPGFREV                                  \
+    }
+const Code kCodes[] = {TAVIK_RS_CODE(15, 9, 4, 0x13), TAVIK_RS_CODE(11, 7, 5, 0x25),
+                       TAVIK_RS_CODE(7, 5, 7, 0x89)};
 
 RsCodeParams Init(const Code& c) {
     RsCodeParams p{};
@@ -35,53 +35,55 @@ RsCodeParams Init(const Code& c) {
 }
 
 // Multiplication by shift-and-reduce, independent of the tables under test.
-uint32_t SlowMul(uint32_t a, uint32_t b, uint32_t q, uint32_t primitive) {
+uint32_t SlowMul(uint32_t a, uint32_t b, const Code& c) {
     uint32_t r = 0;
-    while (b != 0) {
+    for (; b != 0; b >>= 1) {
         if (b & 1) r ^= a;
-        b >>= 1;
         a <<= 1;
-        if (a & q) a ^= primitive;
+        if (a & (1u << c.m)) a ^= c.primitive;
     }
     return r;
 }
 
 std::vector<uint32_t> RandomCodeword(const RsCodeParams& p, std::mt19937& rng) {
-    std::uniform_int_distribution<uint32_t> sym(0, p.N);
     std::vector<uint8_t> bytes(p.n);
-    for (uint32_t i = 0; i < p.k; ++i) bytes[i] = static_cast<uint8_t>(sym(rng));
+    for (uint32_t i = 0; i < p.k; ++i) bytes[i] = static_cast<uint8_t>(rng() % (p.N + 1));
     RS_Encode(bytes.data(), static_cast<int32_t>(p.k), bytes.data() + p.k, &p);
     return std::vector<uint32_t>(bytes.begin(), bytes.end());
 }
 
 bool IsCodeword(const uint32_t* word, const RsCodeParams& p) {
-    std::vector<uint8_t> bytes(p.n);
+    std::vector<uint8_t> bytes(p.n), parity(p.parityCount);
     for (uint32_t i = 0; i < p.n; ++i) {
         if (word[i] > p.N) return false;
         bytes[i] = static_cast<uint8_t>(word[i]);
     }
-    std::vector<uint8_t> parity(p.parityCount);
     RS_Encode(bytes.data(), static_cast<int32_t>(p.k), parity.data(), &p);
     return std::equal(parity.begin(), parity.end(), bytes.begin() + p.k);
 }
 
-}  // namespace
+// Indices where two words differ, ascending.
+std::vector<uint32_t> Diff(const std::vector<uint32_t>& a, const uint32_t* b) {
+    std::vector<uint32_t> d;
+    for (uint32_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i]) d.push_back(i);
+    return d;
+}
 
 TEST(ReedSolomonTables, FieldTablesFollowPrimitivePolynomial) {
     for (const Code& c : kCodes) {
         SCOPED_TRACE(c.name);
         const uint32_t q = 1u << c.m;
         uint32_t x = 1;
-        for (uint32_t i = 0; i + 1 < q; ++i) {
+        for (uint32_t i = 0; i + 1 < q; ++i, x = SlowMul(x, 2, c)) {
             EXPECT_EQ(c.antilog[i], x) << i;
             EXPECT_EQ(c.log[x], i) << x;
-            x = SlowMul(x, 2, q, c.primitive);
         }
         EXPECT_EQ(x, 1u);  // a has order q-1: the polynomial is primitive
         EXPECT_EQ(c.antilog[q - 1], 0);
         EXPECT_EQ(c.log[0], 0);
         EXPECT_EQ(c.inv[0], 0);
-        for (uint32_t v = 1; v < q; ++v) EXPECT_EQ(SlowMul(v, c.inv[v], q, c.primitive), 1u) << v;
+        for (uint32_t v = 1; v < q; ++v) EXPECT_EQ(SlowMul(v, c.inv[v], c), 1u) << v;
     }
 }
 
@@ -92,7 +94,6 @@ TEST(ReedSolomonTables, GeneratorTablesMatchPublishedValuesAndRoots) {
     for (size_t ci = 0; ci < 3; ++ci) {
         const Code& c = kCodes[ci];
         SCOPED_TRACE(c.name);
-        const uint32_t q = 1u << c.m;
         const uint32_t nk = c.n - c.k;
         for (uint32_t j = 0; j < nk; ++j) {
             EXPECT_EQ(c.gen[j], logForm[ci][j]);
@@ -100,35 +101,21 @@ TEST(ReedSolomonTables, GeneratorTablesMatchPublishedValuesAndRoots) {
         }
         // g(a^r) = 0 for r = 1 .. n-k, evaluated by Horner with the leading 1 restored.
         for (uint32_t r = 1; r <= nk; ++r) {
-            const uint32_t root = c.antilog[r];
             uint32_t acc = 1;
-            for (uint32_t j = 0; j < nk; ++j)
-                acc = SlowMul(acc, root, q, c.primitive) ^ coefs[ci][j];
+            for (uint32_t j = 0; j < nk; ++j) acc = SlowMul(acc, c.antilog[r], c) ^ coefs[ci][j];
             EXPECT_EQ(acc, 0u) << "root a^" << r;
         }
     }
-    EXPECT_EQ(RS_7_5_TABLES_CODEGENPOLY[2], 0);
-    EXPECT_EQ(RS_7_5_TABLES_CODEGENPOLY[3], 0);
 }
 
-TEST(ReedSolomonInit, FillsParameterBlock) {
+TEST(ReedSolomonInit, ShorteningAndDegenerateField) {
+    const Code& c = kCodes[1];
     RsCodeParams p{};
-    EXPECT_EQ(RS_Init(11, 7, 5, RS_11_7_TABLES_CODEGENPOLY, RS_11_7_TABLES_LOOKUPGF,
-                      RS_11_7_TABLES_LOOKUPGFINV, RS_11_7_TABLES_LOOKUPGFREV, &p),
-              20u);
-    EXPECT_EQ(p.q, 32u);
-    EXPECT_EQ(p.n, 11u);
-    EXPECT_EQ(p.N, 31u);
-    EXPECT_EQ(p.k, 7u);
-    EXPECT_EQ(p.parityCount, 4u);
+    EXPECT_EQ(RS_Init(c.n, c.k, c.m, c.gen, c.log, c.inv, c.antilog, &p), 20u);
     EXPECT_EQ(p.fullDataLength, 27u);
-    EXPECT_EQ(p.shortening, 20u);
-    EXPECT_EQ(p.genPoly, RS_11_7_TABLES_CODEGENPOLY);
-    EXPECT_EQ(p.antilogTable, RS_11_7_TABLES_LOOKUPGFREV);
-    RsCodeParams z{};
-    RS_Init(7, 5, 0, nullptr, nullptr, nullptr, nullptr, &z);
-    EXPECT_EQ(z.q, 1u);
-    EXPECT_EQ(z.N, 0u);
+    RS_Init(7, 5, 0, nullptr, nullptr, nullptr, nullptr, &p);
+    EXPECT_EQ(p.q, 1u);
+    EXPECT_EQ(p.N, 0u);
 }
 
 TEST(ReedSolomonEncode, ZeroDataAndSyndromes) {
@@ -144,8 +131,7 @@ TEST(ReedSolomonEncode, ZeroDataAndSyndromes) {
         EXPECT_EQ(parity[p.parityCount], 0xAA);  // nothing written past the parity
         for (int t = 0; t < 200; ++t) {
             const std::vector<uint32_t> w = RandomCodeword(p, rng);
-            const RsPoly poly = rs_internal::createPoly(w.data(), p);
-            const RsPoly s = rs_internal::syndromePoly(poly, p);
+            const RsPoly s = rs_internal::syndromePoly(rs_internal::createPoly(w.data(), p), p);
             ASSERT_EQ(s.length, p.parityCount);
             for (uint32_t j = 0; j < s.length; ++j) ASSERT_EQ(s.coef[j], 0);
         }
@@ -160,78 +146,52 @@ TEST(ReedSolomonEncode, ZeroDataAndSyndromes) {
     EXPECT_TRUE(std::equal(pw, pw + 6, pn));
 }
 
-// Every pattern of e erasures and v errors with e + 2v <= n - k is corrected exactly.
-TEST(ReedSolomonDecode, CorrectsWithinCapacity) {
+// Three kinds of random words. Within capacity (e erasures, whose symbols may or may not change,
+// and v errors with e + 2v <= n - k) the word is corrected exactly, with the changed positions.
+// Beyond it the decoder fails (mostly) or returns a true code word, reporting the symbols it
+// changed relative to the received word; the same holds for arbitrary words with arbitrary (even
+// repeated) erasure lists. The erasure array is never modified.
+TEST(ReedSolomonDecode, RandomErrorsAndErasures) {
     std::mt19937 rng(12345);
     for (const Code& c : kCodes) {
         SCOPED_TRACE(c.name);
         const RsCodeParams p = Init(c);
         const uint32_t nk = p.parityCount;
         std::vector<uint32_t> order(p.n);
-        for (int trial = 0; trial < 4000; ++trial) {
-            const std::vector<uint32_t> sent = RandomCodeword(p, rng);
-            const uint32_t e = rng() % (nk + 1);
-            const uint32_t v = rng() % ((nk - e) / 2 + 1);
-            for (uint32_t i = 0; i < p.n; ++i) order[i] = i;
-            std::shuffle(order.begin(), order.end(), rng);
-            std::vector<uint32_t> recv = sent;
-            uint32_t eras[RS_MAX_CODEWORD];
-            for (uint32_t i = 0; i < e; ++i) {
-                eras[i] = order[i];
-                recv[order[i]] = rng() % (p.N + 1);  // may or may not change the symbol
-            }
-            for (uint32_t i = e; i < e + v; ++i) recv[order[i]] ^= 1 + rng() % p.N;
-            uint32_t erasCopy[RS_MAX_CODEWORD];
-            std::copy(eras, eras + e, erasCopy);
-
-            const RsDecodeResult r = RS_Decode(recv.data(), eras, e, &p);
-
-            ASSERT_TRUE(std::equal(eras, eras + e, erasCopy));
-            std::vector<uint32_t> diff;
-            for (uint32_t i = 0; i < p.n; ++i) {
-                if (recv[i] != sent[i]) diff.push_back(i);
-            }
-            ASSERT_EQ(r.count, static_cast<int32_t>(diff.size()))
-                << "trial " << trial << " e=" << e << " v=" << v;
-            ASSERT_TRUE(std::equal(sent.begin(), sent.end(), r.codeword));
-            ASSERT_TRUE(std::equal(diff.begin(), diff.end(), r.positions));
-        }
-    }
-}
-
-// Beyond capacity the decoder either fails or returns a true code word, reporting the symbols
-// it changed relative to the received word.
-TEST(ReedSolomonDecode, BeyondCapacityFailsOrGivesCodeword) {
-    std::mt19937 rng(999);
-    for (const Code& c : kCodes) {
-        SCOPED_TRACE(c.name);
-        const RsCodeParams p = Init(c);
-        const uint32_t nk = p.parityCount;
-        std::vector<uint32_t> order(p.n);
         int failures = 0;
-        for (int trial = 0; trial < 4000; ++trial) {
+        for (int trial = 0; trial < 12000; ++trial) {
+            const int mode = trial % 3;  // 0 within capacity, 1 beyond, 2 arbitrary
             const std::vector<uint32_t> sent = RandomCodeword(p, rng);
             const uint32_t e = rng() % (nk + 1);
-            const uint32_t minV = (nk - e) / 2 + 1;
-            const uint32_t v = minV + rng() % (p.n - e - minV + 1);
+            const uint32_t minV = mode == 1 ? (nk - e) / 2 + 1 : 0;
+            const uint32_t maxV = mode == 1 ? p.n - e : (nk - e) / 2;
+            const uint32_t v = minV + rng() % (maxV - minV + 1);
             for (uint32_t i = 0; i < p.n; ++i) order[i] = i;
             std::shuffle(order.begin(), order.end(), rng);
             std::vector<uint32_t> recv = sent;
             uint32_t eras[RS_MAX_CODEWORD];
-            for (uint32_t i = 0; i < e; ++i) eras[i] = order[i];
+            for (uint32_t i = 0; i < e; ++i) recv[eras[i] = order[i]] = rng() % (p.N + 1);
             for (uint32_t i = e; i < e + v; ++i) recv[order[i]] ^= 1 + rng() % p.N;
+            if (mode == 2) {
+                for (uint32_t& x : recv) x = rng() % (p.N + 1);
+                for (uint32_t i = 0; i < e; ++i) eras[i] = rng() % p.n;
+            }
+            const std::vector<uint32_t> erasCopy(eras, eras + e);
+
             const RsDecodeResult r = RS_Decode(recv.data(), eras, e, &p);
-            if (r.count < 0) {
-                ++failures;
+
+            const std::string ctx = "trial " + std::to_string(trial) + " e=" + std::to_string(e) +
+                                    " v=" + std::to_string(v);
+            ASSERT_TRUE(std::equal(erasCopy.begin(), erasCopy.end(), eras)) << ctx;
+            if (mode != 0 && r.count < 0) {
+                failures += mode == 1;
                 continue;
             }
-            ASSERT_TRUE(IsCodeword(r.codeword, p)) << "trial " << trial;
-            std::vector<uint32_t> diff;
-            for (uint32_t i = 0; i < p.n; ++i) {
-                if (recv[i] != r.codeword[i]) diff.push_back(i);
-            }
-            ASSERT_EQ(r.count, static_cast<int32_t>(diff.size()));
-            ASSERT_TRUE(std::equal(diff.begin(), diff.end(), r.positions));
+            ASSERT_TRUE(IsCodeword(r.codeword, p)) << ctx;
+            ASSERT_TRUE(mode != 0 || std::equal(sent.begin(), sent.end(), r.codeword)) << ctx;
+            const std::vector<uint32_t> diff = Diff(recv, r.codeword);
+            ASSERT_EQ(r.count, static_cast<int32_t>(diff.size())) << ctx;
+            ASSERT_TRUE(std::equal(diff.begin(), diff.end(), r.positions)) << ctx;
         }
         EXPECT_GT(failures, 2000);  // most overloaded words are detected
     }
@@ -259,9 +219,9 @@ TEST(ReedSolomonDecode, EdgeCases) {
     EXPECT_EQ(RS_Decode(bad.data(), nullptr, 0, &p7).count, -1);
 
     // A symbol above N is rejected at once; N itself is a valid symbol.
-    std::vector<uint32_t> big = w;
-    big[3] = p7.N + 1;
-    EXPECT_EQ(RS_Decode(big.data(), nullptr, 0, &p7).count, -1);
+    bad = w;
+    bad[3] = p7.N + 1;
+    EXPECT_EQ(RS_Decode(bad.data(), nullptr, 0, &p7).count, -1);
     std::vector<uint32_t> zero(p7.n, 0);
     zero[6] = p7.N;
     r = RS_Decode(zero.data(), nullptr, 0, &p7);
@@ -269,23 +229,20 @@ TEST(ReedSolomonDecode, EdgeCases) {
     EXPECT_EQ(r.codeword[6], 0u);
 
     // Erasure of a zero symbol: the word is already a code word, count 0.
-    std::vector<uint32_t> z(p15.n, 0);
     uint32_t er[2] = {3, 10};
-    r = RS_Decode(z.data(), er, 2, &p15);
-    EXPECT_EQ(r.count, 0);
-    // Erasure of a non-zero symbol received intact: restored, and not counted as a change.
-    w = RandomCodeword(p15, rng);
-    w[3] = 5;
-    std::vector<uint8_t> bytes(w.begin(), w.end());
+    zero.assign(p15.n, 0);
+    EXPECT_EQ(RS_Decode(zero.data(), er, 2, &p15).count, 0);
+    // Erasure of a non-zero symbol received intact: not counted as a change; received as 0:
+    // restored and counted.
+    std::vector<uint8_t> bytes(p15.n, 0);
+    bytes[3] = 5;
     RS_Encode(bytes.data(), 9, bytes.data() + 9, &p15);
     w.assign(bytes.begin(), bytes.end());
     r = RS_Decode(w.data(), er, 1, &p15);
     EXPECT_EQ(r.count, 0);
     EXPECT_EQ(r.codeword[3], 5u);
-    // The same symbol received as 0 is restored and counted.
-    bad = w;
-    bad[3] = 0;
-    r = RS_Decode(bad.data(), er, 1, &p15);
+    w[3] = 0;
+    r = RS_Decode(w.data(), er, 1, &p15);
     EXPECT_EQ(r.count, 1);
     EXPECT_EQ(r.positions[0], 3u);
     EXPECT_EQ(r.codeword[3], 5u);
@@ -307,44 +264,22 @@ TEST(ReedSolomonDecode, ErasureIndexOutsideWordIsIgnored) {
         // Three errors exceed the capacity: failure or a true code word, never the input.
         for (int i = 0; i < 2; ++i) recv[rng() % p.n] ^= 1 + rng() % p.N;
         r = RS_Decode(recv.data(), eras, 2, &p);
-        if (r.count >= 0) {
-            ASSERT_TRUE(IsCodeword(r.codeword, p));
-        }
-    }
-}
-
-// Arbitrary words with arbitrary (even repeated) erasure lists: failure or a true code word.
-TEST(ReedSolomonDecode, ArbitraryInputsGiveFailureOrCodeword) {
-    std::mt19937 rng(4242);
-    for (const Code& c : kCodes) {
-        SCOPED_TRACE(c.name);
-        const RsCodeParams p = Init(c);
-        for (int t = 0; t < 3000; ++t) {
-            uint32_t recv[RS_MAX_CODEWORD];
-            for (uint32_t i = 0; i < p.n; ++i) recv[i] = rng() % (p.N + 1);
-            uint32_t eras[RS_MAX_CODEWORD];
-            const uint32_t e = rng() % (p.parityCount + 1);
-            for (uint32_t i = 0; i < e; ++i) eras[i] = rng() % p.n;
-            const RsDecodeResult r = RS_Decode(recv, eras, e, &p);
-            if (r.count >= 0) {
-                ASSERT_TRUE(IsCodeword(r.codeword, p)) << "trial " << t;
-            }
-        }
+        ASSERT_TRUE(r.count < 0 || IsCodeword(r.codeword, p));
     }
 }
 
 TEST(ReedSolomonDecode, RejectsUnusableParameterBlocks) {
     uint32_t word[16] = {};
     RsCodeParams p{};
-    RS_Init(16, 10, 5, RS_11_7_TABLES_CODEGENPOLY, RS_11_7_TABLES_LOOKUPGF,
-            RS_11_7_TABLES_LOOKUPGFINV, RS_11_7_TABLES_LOOKUPGFREV, &p);
+    const Code& c11 = kCodes[1];
+    const Code& c7 = kCodes[2];
+    RS_Init(16, 10, 5, c11.gen, c11.log, c11.inv, c11.antilog, &p);
     EXPECT_EQ(RS_Decode(word, nullptr, 0, &p).count, -1);  // longer than a result holds
-    RS_Init(7, 5, 2, RS_7_5_TABLES_CODEGENPOLY, RS_7_5_TABLES_LOOKUPGF, RS_7_5_TABLES_LOOKUPGFINV,
-            RS_7_5_TABLES_LOOKUPGFREV, &p);
+    RS_Init(7, 5, 2, c7.gen, c7.log, c7.inv, c7.antilog, &p);
     EXPECT_EQ(RS_Decode(word, nullptr, 0, &p).count, -1);  // longer than the field allows
-    const RsCodeParams p7 = Init(kCodes[2]);
+    p = Init(c7);
     uint32_t eras[3] = {0, 1, 2};
-    EXPECT_EQ(RS_Decode(word, eras, 3, &p7).count, -1);  // more erasures than parity
+    EXPECT_EQ(RS_Decode(word, eras, 3, &p).count, -1);  // more erasures than parity
 }
 
 TEST(ReedSolomonPoly, DivisionReconstructsDividend) {
@@ -363,11 +298,10 @@ TEST(ReedSolomonPoly, DivisionReconstructsDividend) {
         ASSERT_EQ(polyDivide(a, b, quo, rem, p), 1);
         ASSERT_LT(rem.length, b.length);
         RsPoly back = polyAdd(polyMul(quo, b, p), rem, p);
-        RsPoly ref = a;
         polyDelLeadingZeros(back);
-        polyDelLeadingZeros(ref);
-        ASSERT_EQ(back.length, ref.length);
-        ASSERT_TRUE(std::equal(ref.coef, ref.coef + RS_POLY_MAX, back.coef));
+        polyDelLeadingZeros(a);
+        ASSERT_EQ(back.length, a.length);
+        ASSERT_TRUE(std::equal(a.coef, a.coef + RS_POLY_MAX, back.coef));
     }
     RsPoly zero{}, one{};
     one.length = 1;
@@ -377,3 +311,5 @@ TEST(ReedSolomonPoly, DivisionReconstructsDividend) {
     EXPECT_EQ(GFmult(p.q, 1, p), RS_GF_INVALID);
     EXPECT_EQ(GFadd(3, p.q, p), RS_GF_INVALID);
 }
+
+}  // namespace
