@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "audiocore/AudioSampleConverterFactory.h"
@@ -14,19 +15,14 @@ using namespace Kelvane::AudioCore;
 
 namespace {
 
-std::vector<int16_t> To16(unsigned short bits, ePackingMode mode, std::vector<unsigned char> in) {
+// Converts whole samples to 16 bits (T = int16_t) or to float.
+template <typename T>
+std::vector<T> Convert(unsigned short bits, ePackingMode mode, std::vector<unsigned char> in) {
     CAudioSampleConverter converter(bits, mode);
-    const int count = static_cast<int>(in.size() / (bits / 8));
-    std::vector<int16_t> out(count, 0x5555);
-    EXPECT_EQ(converter.ConvertInBuffer(in.data(), count, out.data(), false), 0);
-    return out;
-}
-
-std::vector<float> ToFloat(unsigned short bits, ePackingMode mode, std::vector<unsigned char> in) {
-    CAudioSampleConverter converter(bits, mode);
-    const int count = static_cast<int>(in.size() / (bits / 8));
-    std::vector<float> out(count, 99.0f);
-    EXPECT_EQ(converter.ConvertInBuffer(in.data(), count, out.data(), true), 0);
+    std::vector<T> out(in.size() / (bits / 8), static_cast<T>(0x5555));
+    EXPECT_EQ(converter.ConvertInBuffer(in.data(), static_cast<int>(out.size()), out.data(),
+                                        std::is_same<T, float>::value),
+              0);
     return out;
 }
 
@@ -62,62 +58,56 @@ TEST(SampleConversion, ValidPackingModesPerSampleSize) {
     }
 }
 
-TEST(SampleConversion, TwentyFourBitThreeBytes) {
-    const std::vector<unsigned char> in = {0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F,
-                                           0xFF, 0xFF, 0xFF, 0x34, 0x12, 0x00};
-    EXPECT_EQ(To16(24, THREE_BYTES_LITTLE_ENDIAN, in),
-              (std::vector<int16_t>{-32768, 0x7FFF, -1, 0x0012}));
-    const auto f = ToFloat(24, THREE_BYTES_LITTLE_ENDIAN, in);
-    EXPECT_EQ(f[0], -1.0f);
-    EXPECT_EQ(f[1], 8388607.0f * k23);
-    EXPECT_EQ(f[2], -k23);
-    EXPECT_EQ(f[3], 0x1234 * k23);
-}
-
-TEST(SampleConversion, TwentyFourBitInFourByteContainers) {
-    // Mode 1 (24_0): value in bytes 0..2, byte 3 ignored. Mode 2 (0_24): byte 0 ignored.
-    const std::vector<unsigned char> mode1 = {0x00, 0x00, 0x80, 0xAB, 0xFF, 0xFF, 0x7F, 0x11};
-    EXPECT_EQ(To16(32, FOUR_BYTES_LITTLE_ENDIAN, mode1), (std::vector<int16_t>{-32768, 0x7FFF}));
-    auto f = ToFloat(32, FOUR_BYTES_LITTLE_ENDIAN, mode1);
-    EXPECT_EQ(f[0], -1.0f);
-    EXPECT_EQ(f[1], 8388607.0f * k23);
-
-    const std::vector<unsigned char> mode2 = {0xAB, 0x00, 0x00, 0x80, 0x11, 0xFF, 0xFF, 0x7F};
-    EXPECT_EQ(To16(32, FOUR_BYTES_LITTLE_ENDIAN_0_24_PACKING, mode2),
-              (std::vector<int16_t>{-32768, 0x7FFF}));
-    f = ToFloat(32, FOUR_BYTES_LITTLE_ENDIAN_0_24_PACKING, mode2);
-    EXPECT_EQ(f[0], -1.0f);
-    EXPECT_EQ(f[1], 8388607.0f * k23);
-}
-
-TEST(SampleConversion, SixteenBit) {
-    const std::vector<unsigned char> in = {0x00, 0x80, 0xFF, 0x7F, 0x01, 0x00};
-    EXPECT_EQ(To16(16, PACKING_MODE_NOT_USED, in), (std::vector<int16_t>{-32768, 32767, 1}));
-    const auto f = ToFloat(16, PACKING_MODE_NOT_USED, in);
-    EXPECT_EQ(f[0], -1.0f);
-    EXPECT_EQ(f[1], 32767.0f / 32768.0f);
-    EXPECT_EQ(f[2], 3.0517578125e-05f);
-}
-
-TEST(SampleConversion, Int32) {
-    const std::vector<unsigned char> in = {0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00,
-                                           0x00, 0x80, 0xFF, 0xFF, 0x00, 0x00};
-    EXPECT_EQ(To16(32, FOUR_BYTES_INT32, in), (std::vector<int16_t>{0x7FFF, -32768, 0}));
-    const auto f = ToFloat(32, FOUR_BYTES_INT32, in);
-    EXPECT_EQ(f[0], 1.0f);  // 0x7FFFFFFF rounds to 2^31 in single precision
-    EXPECT_EQ(f[1], -1.0f);
-    EXPECT_EQ(f[2], 65535.0f * 4.656612873077393e-10f);
-}
-
-TEST(SampleConversion, Float) {
-    const auto in = FloatBytes({0.5f, -0.99999f, 1.0f, -1.0f, 0.0f, 3.0e9f, -3.0e9f});
-    EXPECT_EQ(
-        To16(32, FOUR_BYTES_FLOAT, in),
-        (std::vector<int16_t>{16384, -32767, -32768, -32768, 0, static_cast<int16_t>(0xFFFF), 0}));
-    const auto f = ToFloat(32, FOUR_BYTES_FLOAT, in);
-    EXPECT_EQ(f[0], 0.5f);
-    EXPECT_EQ(f[1], -0.99999f);
-    EXPECT_EQ(f[5], 3.0e9f);  // copied, not clipped
+// Every strategy with its boundary values, to 16 bits and to float.
+TEST(SampleConversion, EveryPackingModeWithItsBoundaries) {
+    struct Case {
+        unsigned short bits;
+        ePackingMode mode;
+        std::vector<unsigned char> in;
+        std::vector<int16_t> to16;
+        std::vector<float> toFloat;
+    };
+    const Case cases[] = {
+        {24,
+         THREE_BYTES_LITTLE_ENDIAN,
+         {0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x34, 0x12, 0x00},
+         {-32768, 0x7FFF, -1, 0x0012},
+         {-1.0f, 8388607.0f * k23, -k23, 0x1234 * k23}},
+        // 24_0: value in bytes 0..2, byte 3 ignored. 0_24: byte 0 ignored.
+        {32,
+         FOUR_BYTES_LITTLE_ENDIAN,
+         {0x00, 0x00, 0x80, 0xAB, 0xFF, 0xFF, 0x7F, 0x11},
+         {-32768, 0x7FFF},
+         {-1.0f, 8388607.0f * k23}},
+        {32,
+         FOUR_BYTES_LITTLE_ENDIAN_0_24_PACKING,
+         {0xAB, 0x00, 0x00, 0x80, 0x11, 0xFF, 0xFF, 0x7F},
+         {-32768, 0x7FFF},
+         {-1.0f, 8388607.0f * k23}},
+        {16,
+         PACKING_MODE_NOT_USED,
+         {0x00, 0x80, 0xFF, 0x7F, 0x01, 0x00},
+         {-32768, 32767, 1},
+         {-1.0f, 32767.0f / 32768.0f, 3.0517578125e-05f}},
+        // 0x7FFFFFFF rounds to 2^31 in single precision: +1.0.
+        {32,
+         FOUR_BYTES_INT32,
+         {0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0x00, 0x00},
+         {0x7FFF, -32768, 0},
+         {1.0f, -1.0f, 65535.0f * 4.656612873077393e-10f}},
+        // Floats times 32768 keep the low 16 bits of their int32 value (pinned to the int32
+        // range, so 3e9 gives 0xFFFF); float output copies them unclipped.
+        {32,
+         FOUR_BYTES_FLOAT,
+         FloatBytes({0.5f, -0.99999f, 1.0f, -1.0f, 0.0f, 3.0e9f, -3.0e9f}),
+         {16384, -32767, -32768, -32768, 0, static_cast<int16_t>(0xFFFF), 0},
+         {0.5f, -0.99999f, 1.0f, -1.0f, 0.0f, 3.0e9f, -3.0e9f}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.mode));
+        EXPECT_EQ(Convert<int16_t>(c.bits, c.mode, c.in), c.to16);
+        EXPECT_EQ(Convert<float>(c.bits, c.mode, c.in), c.toFloat);
+    }
 }
 
 TEST(SampleConversion, FailuresAndErrorText) {
