@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "HostTestState.h"
-#include "app/CTavikReportImplementation.h"
 #include "app/HostInterface.h"
 
 namespace {
@@ -199,19 +198,8 @@ TEST_F(HostInterface, DiagnosticRingDropsTheNewestAndBoundsItsTexts) {
 
 // ---- detection rings and level meter ----
 
-class ReportRings : public HostInterface {
+class ReportRings : public HostReportTest {
 protected:
-    CTavikReportImplementation* report = nullptr;
-    void SetUp() override {
-        HostInterface::SetUp();
-        ::testing::internal::CaptureStdout();
-        report = new CTavikReportImplementation();
-    }
-    void TearDown() override {
-        delete report;
-        ::testing::internal::GetCapturedStdout();
-        HostInterface::TearDown();
-    }
     void put(unsigned int channel, std::string text) { report->setAudioCodes(channel, &text); }
     static std::string take(unsigned int channel) {
         char buffer[512];
