@@ -63,22 +63,22 @@ TEST(Exports, OnlyTheFiveHostFunctions) {
     EXPECT_EQ(exported, kHostFunctions);
 }
 
+// The function of type F that `mangled` names in `library`, or null.
+template <typename F>
+F* lookUp(void* library, const char* mangled) {
+    return reinterpret_cast<F*>(dlsym(library, mangled));
+}
+
 TEST(Exports, LoadedLibraryAnswersTheHost) {
     void* library = dlopen(libraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
-    auto setConfiguration =
-        reinterpret_cast<int (*)(char*)>(dlsym(library, "_Z16setConfigurationPc"));
-    auto getDiagMessage =
-        reinterpret_cast<int (*)(char*, unsigned int)>(dlsym(library, "_Z14getDiagMessagePcj"));
-    auto getAudioCodes = reinterpret_cast<int (*)(unsigned int, char*, unsigned int)>(
-        dlsym(library, "_Z13getAudioCodesjPcj"));
-    auto getAudioLevels = reinterpret_cast<int (*)(unsigned int, int*, int*)>(
-        dlsym(library, "_Z14getAudioLevelsjPiS_"));
-    auto startDecoding =
-        reinterpret_cast<int (*)(int, char**)>(dlsym(library, "_Z13startDecodingiPPc"));
+    auto setConfiguration = lookUp<int(char*)>(library, "_Z16setConfigurationPc");
+    auto getDiagMessage = lookUp<int(char*, unsigned)>(library, "_Z14getDiagMessagePcj");
+    auto getAudioCodes = lookUp<int(unsigned, char*, unsigned)>(library, "_Z13getAudioCodesjPcj");
+    auto getAudioLevels = lookUp<int(unsigned, int*, int*)>(library, "_Z14getAudioLevelsjPiS_");
     // startDecoding runs the driver and waits for a configuration; only look it up.
     ASSERT_TRUE(setConfiguration && getDiagMessage && getAudioCodes && getAudioLevels &&
-                startDecoding);
+                lookUp<int(int, char**)>(library, "_Z13startDecodingiPPc"));
 
     char buffer[240];
     int average = 0;
@@ -86,12 +86,10 @@ TEST(Exports, LoadedLibraryAnswersTheHost) {
     EXPECT_EQ(getDiagMessage(buffer, sizeof buffer), 0);
     EXPECT_EQ(getAudioCodes(0, buffer, sizeof buffer), 0);
     EXPECT_EQ(getAudioLevels(0, &average, &peak), 0);
-
     char text[] = "2,6,-1,-99,-99";
     EXPECT_EQ(setConfiguration(text), 1);
     ASSERT_EQ(getDiagMessage(buffer, sizeof buffer), 1);
     EXPECT_STREQ(buffer, "\nRequest to update to 2,6,-1,-99,-99 configuration");
-
     dlclose(library);
 }
 
