@@ -2,7 +2,7 @@
 // from the identifier's bits.
 #include <gtest/gtest.h>
 
-#include <map>
+#include <algorithm>
 #include <random>
 
 #include "dsp/CUCCValidator.h"
@@ -10,30 +10,19 @@
 namespace {
 
 TEST(UccValidator, RepeatingSymbolCount) {
-    const uint8_t none[7] = {1, 2, 3, 4, 5, 6, 7};
-    const uint8_t one[7] = {1, 1, 2, 3, 4, 5, 6};
-    const uint8_t two[7] = {1, 2, 1, 3, 2, 4, 5};
-    const uint8_t three[7] = {9, 1, 1, 2, 2, 9, 4};
-    const uint8_t triple[7] = {1, 2, 1, 3, 1, 4, 5};
-    const uint8_t all[7] = {7, 7, 7, 7, 7, 7, 7};
-    EXPECT_EQ(num_repeating_symbols(none), 0);
-    EXPECT_EQ(num_repeating_symbols(one), 1);
-    EXPECT_EQ(num_repeating_symbols(two), 2);
-    EXPECT_EQ(num_repeating_symbols(three), 3);
-    EXPECT_EQ(num_repeating_symbols(triple), 99999);
-    EXPECT_EQ(num_repeating_symbols(all), 99999);
+    const struct {
+        uint8_t s[7];
+        int expected;
+    } cases[] = {{{1, 2, 3, 4, 5, 6, 7}, 0},     {{1, 1, 2, 3, 4, 5, 6}, 1},
+                 {{1, 2, 1, 3, 2, 4, 5}, 2},     {{9, 1, 1, 2, 2, 9, 4}, 3},
+                 {{1, 2, 1, 3, 1, 4, 5}, 99999}, {{7, 7, 7, 7, 7, 7, 7}, 99999}};
+    for (const auto& c : cases) EXPECT_EQ(num_repeating_symbols(c.s), c.expected) << c.expected;
 }
 
-TEST(UccValidator, OutOfRangeIdentifiersAreInvalid) {
-    EXPECT_FALSE(CUCCValidator::IsValidCommID(0));
-    EXPECT_FALSE(CUCCValidator::IsValidCommID(-1));
-    EXPECT_FALSE(CUCCValidator::IsValidCommID(-123456789L));
-    EXPECT_FALSE(CUCCValidator::IsValidCommID(1L << 36));
-    EXPECT_FALSE(CUCCValidator::IsValidCommID(-(1L << 40)));
-}
-
-// Identifiers whose 7-bit code word repeats a value: three times, or two values twice.
-TEST(UccValidator, Repeated7BitSymbolsAreInvalid) {
+// Out of range; a 7-bit code word repeating a value three times, or two values twice.
+TEST(UccValidator, InvalidIdentifiers) {
+    for (long id : {0L, -1L, -123456789L, 1L << 36, -(1L << 40)})
+        EXPECT_FALSE(CUCCValidator::IsValidCommID(id)) << id;
     auto id7 = [](long s0, long s1, long s2, long s3, long s4) {
         return (s0 << 28) | (s1 << 21) | (s2 << 14) | (s3 << 7) | s4;
     };
@@ -43,13 +32,11 @@ TEST(UccValidator, Repeated7BitSymbolsAreInvalid) {
 }
 
 // Over many random identifiers: the symbol buffers are the two code words of the identifier's
-// bits, and the decision follows the repetition rule on groups A, B and the 7-bit word.
+// bits (data in place, parity that decodes clean), and the decision follows the repetition rule
+// on group A (d0-d4, p9, p10), group B (d5-d8, p11-p13) and the 7-bit word.
 TEST(UccValidator, DecisionFollowsTheCodeWordsOfTheIdentifier) {
     CommIdValidateCodes codes;
     Comm_ID_Validate_Init(&codes);
-    EXPECT_EQ(codes.rs15_9.n, 15u);
-    EXPECT_EQ(codes.rs15_9.k, 9u);
-    EXPECT_EQ(codes.rs7_5.q, 128u);
     std::mt19937_64 rng(20240611);
     int valid = 0;
     const int trials = 4000;
@@ -64,25 +51,15 @@ TEST(UccValidator, DecisionFollowsTheCodeWordsOfTheIdentifier) {
         ASSERT_EQ(back4, id);
         ASSERT_EQ(back7, id & ((1L << 35) - 1));
         uint32_t w15[15], w7[7];
-        for (int i = 0; i < 15; ++i) w15[i] = sym.nibbles[i];
-        for (int i = 0; i < 7; ++i) w7[i] = sym.sym7[i];
+        std::copy(sym.nibbles, sym.nibbles + 15, w15);
+        std::copy(sym.sym7, sym.sym7 + 7, w7);
         ASSERT_EQ(RS_Decode(w15, nullptr, 0, &codes.rs15_9).count, 0) << id;
         ASSERT_EQ(RS_Decode(w7, nullptr, 0, &codes.rs7_5).count, 0) << id;
-        auto worst = [](std::initializer_list<uint8_t> s) {
-            std::map<int, int> counts;
-            for (uint8_t v : s) ++counts[v];
-            int pairs = 0;
-            for (const auto& [v, c] : counts) {
-                if (c >= 3) return 99999;
-                pairs += c == 2;
-            }
-            return pairs;
-        };
         const uint8_t* d = sym.nibbles;
-        const bool expect = worst({d[0], d[1], d[2], d[3], d[4], d[9], d[10]}) < 3 &&
-                            worst({d[5], d[6], d[7], d[8], d[11], d[12], d[13]}) < 3 &&
-                            worst({sym.sym7[0], sym.sym7[1], sym.sym7[2], sym.sym7[3], sym.sym7[4],
-                                   sym.sym7[5], sym.sym7[6]}) < 2;
+        const uint8_t a[7] = {d[0], d[1], d[2], d[3], d[4], d[9], d[10]};
+        const uint8_t b[7] = {d[5], d[6], d[7], d[8], d[11], d[12], d[13]};
+        const bool expect = num_repeating_symbols(a) < 3 && num_repeating_symbols(b) < 3 &&
+                            num_repeating_symbols(sym.sym7) < 2;
         ASSERT_EQ(ok != 0, expect) << id;
         valid += ok;
     }
