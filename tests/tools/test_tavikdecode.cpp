@@ -2,19 +2,115 @@
 // standard input, several files in one process, options, errors and the
 // timeline.
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <tuple>
 #include <vector>
 
-#include "tools/ToolRun.h"
-
-using namespace tool_test;
-
 namespace {
+
+// The build folder: TAVIK_BINARY_DIR, or else three levels above this test
+// program (<build>/tests/tools/<program>).
+std::string BinaryDir() {
+    const char* dir = std::getenv("TAVIK_BINARY_DIR");
+    if (dir != nullptr && *dir != '\0') return dir;
+    char self[4096] = {0};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
+    for (int up = 0; up < 3 && !path.empty(); ++up) path.erase(path.find_last_of('/'));
+    return path.empty() ? "." : path;
+}
+std::string Tavikgen() { return BinaryDir() + "/tools/tavikgen/tavikgen"; }
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// A scratch folder for one test program, removed at exit of the program.
+const std::string& ScratchDir() {
+    static const std::string dir = [] {
+        std::string d = BinaryDir() + "/tests/tools/scratch-" + std::to_string(getpid());
+        std::system(("mkdir -p '" + d + "'").c_str());
+        std::atexit([] { std::system(("rm -rf '" + ScratchDir() + "'").c_str()); });
+        return d;
+    }();
+    return dir;
+}
+
+struct RunResult {
+    int status = -1;  // exit status, -1 when the program did not exit normally
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// Runs `command` through the shell with standard output and error captured.
+RunResult RunTool(const std::string& command) {
+    static int counter = 0;
+    const std::string base = ScratchDir() + "/run" + std::to_string(++counter);
+    const int raw = std::system((command + " > '" + base + ".out' 2> '" + base + ".err'").c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(base + ".out"),
+            ReadFile(base + ".err")};
+}
+
+// What identifies a delivered code: channel, family, layer and identifier
+// (SID, program id or commercial identifier), without times and qualities.
+using Payload = std::tuple<unsigned, std::string, std::string, std::string>;
+
+// Parses tavikdecode's output lines. Every line must be a JSON object with
+// "channel" and a "detection" holding one family object; failures are
+// reported through gtest.
+std::vector<Payload> ParseLines(const std::string& out) {
+    std::vector<Payload> payloads;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        rapidjson::Document doc;
+        doc.Parse(line.c_str());
+        if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("channel") ||
+            !doc.HasMember("detection") || !doc["detection"].IsObject() ||
+            doc["detection"].MemberCount() != 1) {
+            ADD_FAILURE() << "not a detection line: " << line;
+            continue;
+        }
+        const auto& det = doc["detection"];
+        const std::string family = det.MemberBegin()->name.GetString();
+        const auto& body = det.MemberBegin()->value;
+        std::string layer, id;
+        if (body.HasMember("layer"))
+            layer = body["layer"].IsString() ? body["layer"].GetString()
+                                             : std::to_string(body["layer"].GetInt());
+        if (body.HasMember("sid")) {
+            id = "sid " + std::to_string(body["sid"].GetUint());
+        } else if (body.HasMember("id") && std::string(body["id"].GetString()) != "N/A") {
+            id = std::string("id ") + body["id"].GetString();
+        } else if (body.HasMember("commId")) {
+            id = std::string("commId ") + body["commId"].GetString();
+        }
+        payloads.emplace_back(doc["channel"].GetUint(), family, layer, id);
+    }
+    return payloads;
+}
+
+std::set<Payload> PayloadSet(const std::string& out) {
+    const auto v = ParseLines(out);
+    return std::set<Payload>(v.begin(), v.end());
+}
 
 const std::string kStart = "1767225600";  // 2026-01-01 00:00:00 UTC
 const std::string kMarks = " --time " + kStart +
@@ -34,7 +130,7 @@ const std::set<Payload> kKnown = {
 std::string Scratch(const std::string& name) { return ScratchDir() + "/" + name; }
 
 std::string Decode(const std::string& args) {
-    return Tavikdecode() + " -q --start-time " + kStart + " " + args;
+    return BinaryDir() + "/tools/tavikdecode/tavikdecode -q --start-time " + kStart + " " + args;
 }
 
 // Rewrites a 16-bit file with another sample format (and optionally only its
@@ -100,31 +196,25 @@ std::string FixtureDir() {
 class Tavikdecode : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        fixtures_ = new std::string(FixtureDir());
-        original_ = new RunResult(RunTool(Decode(Path("orig.wav"))));
+        fixtures_ = FixtureDir();
+        original_ = RunTool(Decode(Path("orig.wav")));
     }
-    static void TearDownTestSuite() {
-        delete original_;
-        delete fixtures_;
-    }
-    static std::string Path(const std::string& name) { return *fixtures_ + "/" + name; }
-    static RunResult* original_;
-    static std::string* fixtures_;
+    static std::string Path(const std::string& name) { return fixtures_ + "/" + name; }
+    static inline RunResult original_;
+    static inline std::string fixtures_;
 };
-std::string* Tavikdecode::fixtures_ = nullptr;
-RunResult* Tavikdecode::original_ = nullptr;
 
 TEST_F(Tavikdecode, OriginalCarriesEveryKnownPayloadAndASummary) {
-    ASSERT_EQ(original_->status, 0) << original_->err;
-    const auto found = PayloadSet(original_->out);
+    ASSERT_EQ(original_.status, 0) << original_.err;
+    const auto found = PayloadSet(original_.out);
     for (const auto& p : kKnown) EXPECT_TRUE(found.count(p)) << std::get<3>(p);
     for (const auto& p : found) EXPECT_LT(std::get<0>(p), 2u);
-    EXPECT_NE(original_->err.find("packing mode 3"), std::string::npos);
-    EXPECT_TRUE(std::regex_search(original_->err,
+    EXPECT_NE(original_.err.find("packing mode 3"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(original_.err,
                                   std::regex("channel 0: TESK2 [1-9][0-9]*, TESK6 [1-9][0-9]*, "
                                              "ZELT [1-9]")))
-        << original_->err;
-    EXPECT_NE(original_->err.find("real time per channel"), std::string::npos);
+        << original_.err;
+    EXPECT_NE(original_.err.find("real time per channel"), std::string::npos);
 }
 
 // 24-bit, 32-bit integer and float samples reach the meter in their own packing
@@ -141,13 +231,13 @@ TEST_F(Tavikdecode, EveryPackingModeDecodesTheSameCodes) {
         const RunResult r = RunTool(Decode(Path(file)));
         ASSERT_EQ(r.status, 0) << file << ": " << r.err;
         EXPECT_NE(r.err.find(mode), std::string::npos) << file << ": " << r.err;
-        EXPECT_EQ(PayloadSet(r.out), PayloadSet(original_->out)) << file;
-        EXPECT_EQ(r.out, original_->out) << file;
+        EXPECT_EQ(PayloadSet(r.out), PayloadSet(original_.out)) << file;
+        EXPECT_EQ(r.out, original_.out) << file;
     }
 }
 
 TEST_F(Tavikdecode, OtherRatesAndMonoDecodeTheSamePayloads) {
-    const auto original = PayloadSet(original_->out);
+    const auto original = PayloadSet(original_.out);
     for (const std::string file : {"r44.wav", "r96.wav"}) {
         const RunResult r = RunTool(Decode(Path(file)));
         ASSERT_EQ(r.status, 0) << file << ": " << r.err;
@@ -166,7 +256,7 @@ TEST_F(Tavikdecode, OtherRatesAndMonoDecodeTheSamePayloads) {
 TEST_F(Tavikdecode, StandardInputStream) {
     const RunResult r = RunTool("cat '" + Path("orig.wav") + "' | " + Decode("-"));
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, original_->out);
+    EXPECT_EQ(r.out, original_.out);
     // A stream that ends before the length its header announces is reported
     // (when it ends, since a pipe cannot be measured beforehand).
     const RunResult cut = RunTool("head -c 1000000 '" + Path("orig.wav") + "' | " + Decode("-"));
@@ -179,12 +269,12 @@ TEST_F(Tavikdecode, StandardInputStream) {
 TEST_F(Tavikdecode, SeveralFilesInOneProcessEachReportFromChannelZero) {
     const RunResult twice = RunTool(Decode(Path("orig.wav") + " " + Path("orig.wav")));
     ASSERT_EQ(twice.status, 0) << twice.err;
-    EXPECT_EQ(twice.out, original_->out + original_->out);
+    EXPECT_EQ(twice.out, original_.out + original_.out);
 
     const RunResult mono = RunTool(Decode(Path("mono.wav")));
     const RunResult both = RunTool(Decode(Path("mono.wav") + " " + Path("orig.wav")));
     ASSERT_EQ(both.status, 0) << both.err;
-    EXPECT_EQ(both.out, mono.out + original_->out);
+    EXPECT_EQ(both.out, mono.out + original_.out);
 }
 
 TEST_F(Tavikdecode, FamilyChannelAndRawOptions) {
@@ -192,7 +282,7 @@ TEST_F(Tavikdecode, FamilyChannelAndRawOptions) {
     const RunResult zelt = RunTool(Decode("--mode 1 " + Path("orig.wav")));
     ASSERT_EQ(zelt.status, 0) << zelt.err;
     std::set<Payload> expected;
-    for (const auto& p : PayloadSet(original_->out))
+    for (const auto& p : PayloadSet(original_.out))
         if (std::get<1>(p) == "ZELT") expected.insert(p);
     EXPECT_EQ(PayloadSet(zelt.out), expected);
     const RunResult tesk = RunTool(Decode("--families tesk6,tesk2 " + Path("orig.wav")));
@@ -202,7 +292,7 @@ TEST_F(Tavikdecode, FamilyChannelAndRawOptions) {
     const RunResult one = RunTool(Decode("--channel 1 " + Path("orig.wav")));
     ASSERT_EQ(one.status, 0) << one.err;
     std::string channel1;
-    std::istringstream in(original_->out);
+    std::istringstream in(original_.out);
     for (std::string line; std::getline(in, line);)
         if (line.rfind("{\"channel\":1,", 0) == 0) channel1 += line + "\n";
     EXPECT_EQ(one.out, channel1);
@@ -211,7 +301,7 @@ TEST_F(Tavikdecode, FamilyChannelAndRawOptions) {
     // Raw display hands on every detection unfiltered: at least as many codes.
     const RunResult raw = RunTool(Decode("--raw " + Path("orig.wav")));
     ASSERT_EQ(raw.status, 0) << raw.err;
-    EXPECT_GT(ParseLines(raw.out).size(), ParseLines(original_->out).size());
+    EXPECT_GT(ParseLines(raw.out).size(), ParseLines(original_.out).size());
 }
 
 // Bad input and bad options: a clear message naming the cause, a non-zero
@@ -308,7 +398,7 @@ TEST_F(Tavikdecode, TimelineNamesEveryDetection) {
     const std::string svg = Scratch("timeline.svg");
     const RunResult r = RunTool(Decode("--timeline " + svg + " " + Path("orig.wav")));
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, original_->out);
+    EXPECT_EQ(r.out, original_.out);
     const std::string text = ReadFile(svg);
     std::string why;
     EXPECT_TRUE(WellFormed(text, &why)) << why;
@@ -321,7 +411,7 @@ TEST_F(Tavikdecode, TimelineNamesEveryDetection) {
     for (auto it = std::sregex_iterator(text.begin(), text.end(), mark);
          it != std::sregex_iterator(); ++it)
         titles.insert((*it)[1]);
-    const auto lines = ParseLines(original_->out);
+    const auto lines = ParseLines(original_.out);
     EXPECT_EQ(titles.size(), lines.size());
     std::map<Payload, size_t> wanted;
     for (const auto& p : lines) ++wanted[p];
@@ -336,40 +426,38 @@ TEST_F(Tavikdecode, TimelineNamesEveryDetection) {
         EXPECT_NE(text.find(">" + row + "</text>"), std::string::npos) << row;
 }
 
-TEST(Tavikgen, FormatsRatesAndBadRequests) {
-    const std::string out16 = ScratchDir() + "/g16.wav";
-    const std::string outF = ScratchDir() + "/gf.wav";
-    ASSERT_EQ(RunTool(Tavikgen() + " --seconds 2 --rate 32000 -n 3 --host white -o " + out16 +
-                      " --mark 2:tesk6-prog:sid=7")
-                  .status,
-              0);
-    ASSERT_EQ(RunTool(Tavikgen() + " --seconds 2 --float --host silence -n 1 -o " + outF +
-                      " --mark 0:zelt-flag:value=3")
-                  .status,
-              0);
-    SF_INFO a{}, b{};
-    SNDFILE* fa = sf_open(out16.c_str(), SFM_READ, &a);
-    SNDFILE* fb = sf_open(outF.c_str(), SFM_READ, &b);
-    ASSERT_TRUE(fa && fb);
-    EXPECT_EQ(a.samplerate, 32000);
-    EXPECT_EQ(a.channels, 3);
-    EXPECT_EQ(a.frames, 64000);
-    EXPECT_EQ(a.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
-    EXPECT_EQ(b.format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT);
-    sf_close(fa);
-    sf_close(fb);
+// Rate, channels, frames and sample format of a sound file.
+std::string Shape(const std::string& path) {
+    SF_INFO i{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &i);
+    if (f == nullptr) return "unreadable";
+    sf_close(f);
+    const int sub = i.format & SF_FORMAT_SUBMASK;
+    return std::to_string(i.samplerate) + " Hz, " + std::to_string(i.channels) + " ch, " +
+           std::to_string(i.frames) + " frames, " +
+           (sub == SF_FORMAT_PCM_16  ? "pcm16"
+            : sub == SF_FORMAT_FLOAT ? "float"
+                                     : "other");
+}
 
-    // A host file carries over: its rate and length become the output's.
-    const std::string onHost = ScratchDir() + "/onhost.wav";
-    const RunResult h = RunTool(Tavikgen() + " --host " + out16 + " -o " + onHost +
-                                " --mark 1:tesk2-rs:id=0x123456789");
-    ASSERT_EQ(h.status, 0) << h.err;
-    SF_INFO c{};
-    SNDFILE* fc = sf_open(onHost.c_str(), SFM_READ, &c);
-    ASSERT_NE(fc, nullptr);
-    EXPECT_EQ(c.samplerate, 32000);
-    EXPECT_EQ(c.frames, 64000);
-    sf_close(fc);
+TEST(Tavikgen, FormatsRatesAndBadRequests) {
+    // The last one is generated on the first one's output as host file: the
+    // host's rate and length carry over (the channel count stays -n's default).
+    const struct {
+        std::string out, args, shape;
+    } made[] = {
+        {"g16.wav", "--seconds 2 --rate 32000 -n 3 --host white --mark 2:tesk6-prog:sid=7",
+         "32000 Hz, 3 ch, 64000 frames, pcm16"},
+        {"gf.wav", "--seconds 2 --float --host silence -n 1 --mark 0:zelt-flag:value=3",
+         "48000 Hz, 1 ch, 96000 frames, float"},
+        {"onhost.wav", "--host " + Scratch("g16.wav") + " --mark 1:tesk2-rs:id=0x123456789",
+         "32000 Hz, 2 ch, 64000 frames, pcm16"},
+    };
+    for (const auto& m : made) {
+        const RunResult r = RunTool(Tavikgen() + " -o " + Scratch(m.out) + " " + m.args);
+        ASSERT_EQ(r.status, 0) << m.args << ": " << r.err;
+        EXPECT_EQ(Shape(Scratch(m.out)), m.shape) << m.args;
+    }
 
     const std::vector<std::string> bad = {
         "--mark 0:tesk6-prog",                   // no sid
@@ -381,14 +469,14 @@ TEST(Tavikgen, FormatsRatesAndBadRequests) {
         "--channels 7",
     };
     for (const auto& args : bad) {
-        const std::string out = ScratchDir() + "/bad.wav";
+        const std::string out = Scratch("bad.wav");
         const RunResult r = RunTool(Tavikgen() + " -n 2 -o " + out + " " + args);
         EXPECT_EQ(r.status, 2) << args << ": " << r.err;
         EXPECT_FALSE(r.err.empty()) << args;
         EXPECT_TRUE(ReadFile(out).empty()) << args;
     }
     // Valid syntax, impossible message: refused with status 1.
-    const RunResult dup = RunTool(Tavikgen() + " -o " + ScratchDir() + "/dup.wav" +
+    const RunResult dup = RunTool(Tavikgen() + " -o " + Scratch("dup.wav") +
                                   " --mark 0:zelt-prog:layer=1,id=0x1234"
                                   " --mark 0:zelt-prog:layer=1,id=0x5678");
     EXPECT_EQ(dup.status, 1) << dup.err;
