@@ -17,54 +17,37 @@ double FirDb(const float* h, int taps, double f) {
     return 20 * std::log10(std::abs(s));
 }
 
-TEST(ResamplerTables, NyquistFiltersReproduceTheReferenceTaps) {
-    const float* third = NyquistThird + 35;
-    const struct {
-        int offset;
-        double tap;
-    } thirdRef[] = {{0, 0.333328247},  {1, 0.274887085},  {2, 0.136276245},
-                    {4, -0.065856934}, {5, -0.051345825}, {35, -0.000045776}};
-    for (const auto& r : thirdRef) EXPECT_NEAR(third[r.offset], r.tap, 1e-9) << r.offset;
-
-    // The half-band design lands within two steps of 2^-16 of the reference taps.
-    const float* half = NyquistHalf + 23;
-    const struct {
-        int offset;
-        double tap;
-    } halfRef[] = {{0, 0.5},         {1, 0.31628418},   {3, -0.100158691},
-                   {5, 0.054199219}, {7, -0.033081055}, {23, -0.000091553}};
-    for (const auto& r : halfRef) EXPECT_NEAR(half[r.offset], r.tap, 2.0 / 65536) << r.offset;
-
-    for (int j = 1; j <= 23; ++j) {
-        EXPECT_EQ(half[j], half[-j]);
-        if (j % 2 == 0) {
-            EXPECT_EQ(half[j], 0.0f);
-        }
+TEST(ResamplerTables, NyquistFiltersMatchTheReferenceTapsAndTheirBands) {
+    // The third-band design reproduces the reference taps; the half-band design lands within
+    // two steps of 2^-16 of them.
+    const int thirdAt[] = {0, 1, 2, 4, 5, 35}, halfAt[] = {0, 1, 3, 5, 7, 23};
+    const double thirdTap[] = {0.333328247,  0.274887085,  0.136276245,
+                               -0.065856934, -0.051345825, -0.000045776};
+    const double halfTap[] = {0.5,         0.31628418,   -0.100158691,
+                              0.054199219, -0.033081055, -0.000091553};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_NEAR(NyquistThird[35 + thirdAt[i]], thirdTap[i], 1e-9) << thirdAt[i];
+        EXPECT_NEAR(NyquistHalf[23 + halfAt[i]], halfTap[i], 2.0 / 65536) << halfAt[i];
     }
+
+    // Symmetric, and zero at every multiple of the band divisor.
     for (int j = 1; j <= 35; ++j) {
-        EXPECT_EQ(third[j], third[-j]);
-        if (j % 3 == 0) {
-            EXPECT_EQ(third[j], 0.0f);
-        }
+        EXPECT_EQ(NyquistThird[35 + j], NyquistThird[35 - j]);
+        EXPECT_TRUE(j % 3 != 0 || NyquistThird[35 + j] == 0.0f) << j;
+        if (j > 23) continue;
+        EXPECT_EQ(NyquistHalf[23 + j], NyquistHalf[23 - j]);
+        EXPECT_TRUE(j % 2 != 0 || NyquistHalf[23 + j] == 0.0f) << j;
     }
-}
 
-TEST(ResamplerTables, NyquistFiltersPassAndStopTheirBands) {
     // Half-band: flat to 0.2 of the sample rate, stopped from 0.3125 (what folds onto the
-    // 1-3 kHz band of 16000 -> 8000).
+    // 1-3 kHz band of 16000 -> 8000). Third-band: flat to 0.12, stopped from 0.215 (folds onto
+    // 0..0.12 after 3:1).
     for (double f = 0; f <= 0.2; f += 0.001) EXPECT_NEAR(FirDb(NyquistHalf, 47, f), 0.0, 0.01) << f;
     for (double f = 0.3125; f <= 0.5; f += 0.001) EXPECT_LT(FirDb(NyquistHalf, 47, f), -80.0) << f;
-    // Third-band: flat to 0.12, stopped from 0.215 (folds onto 0..0.12 after 3:1).
     for (double f = 0; f <= 0.12; f += 0.001)
         EXPECT_NEAR(FirDb(NyquistThird, 71, f), 0.0, 0.01) << f;
     for (double f = 0.215; f <= 0.5; f += 0.001) EXPECT_LT(FirDb(NyquistThird, 71, f), -79.0) << f;
 }
-
-struct SosCase {
-    const char* name;
-    const float* sos;
-    double fin, fout;
-};
 
 std::complex<double> SosResponse(const float* sos, int sections, double f) {
     std::complex<double> z1 = std::polar(1.0, -2 * M_PI * f), h = 1.0;
@@ -77,17 +60,18 @@ std::complex<double> SosResponse(const float* sos, int sections, double f) {
     return h;
 }
 
-TEST(ResamplerTables, IirSectionsReproduceTheReferenceSection) {
-    const double ref[5] = {1.033840656, -0.556607366, 0.188726723, 0.036490209, 0.188726723};
-    for (int i = 0; i < 5; ++i) EXPECT_NEAR(sos_22k_8k[i], ref[i], 1e-6) << i;
-}
-
 TEST(ResamplerTables, IirLowPassesMeetTheirDesign) {
-    const SosCase cases[] = {{"sos_44k_8k", sos_44k_8k, 44100, 8000},
-                             {"sos_22k_8k", sos_22k_8k, 22050, 8000},
-                             {"sos_22k_16k", sos_22k_16k, 22050, 16000},
-                             {"sos_44k_24k", sos_44k_24k, 44100, 24000}};
-    for (const SosCase& c : cases) {
+    const struct {
+        const char* name;
+        const float* sos;
+        double fin, fout;
+    } cases[] = {{"sos_44k_8k", sos_44k_8k, 44100, 8000},
+                 {"sos_22k_8k", sos_22k_8k, 22050, 8000},
+                 {"sos_22k_16k", sos_22k_16k, 22050, 16000},
+                 {"sos_44k_24k", sos_44k_24k, 44100, 24000}};
+    const double ref[5] = {1.033840656, -0.556607366, 0.188726723, 0.036490209, 0.188726723};
+    for (int i = 0; i < 5; ++i) EXPECT_NEAR(sos_22k_8k[i], ref[i], 1e-6) << i;  // reference
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const double nyq = c.fout / 2 / c.fin;  // target Nyquist, cycles per input sample
         for (int s = 0; s < 4; ++s) {
@@ -110,15 +94,13 @@ TEST(ResamplerTables, IirLowPassesMeetTheirDesign) {
     }
 }
 
-struct SplineCase {
-    const char* name;
-    const int32_t* steps;
-    const float (*coef)[6];
-    int in, out, length;
-};
-
 TEST(ResamplerTables, SplinePairsInterpolateTheirRatio) {
-    const SplineCase cases[] = {
+    const struct {
+        const char* name;
+        const int32_t* steps;
+        const float (*coef)[6];
+        int in, out, length;
+    } cases[] = {
         {"RSS9622", RSS9622_table, RSC9622_table, 640, 147, 320},
         {"RSS4822", RSS4822_table, RSC4822_table, 320, 147, 320},
         {"RSS3222", RSS3222_table, RSC3222_table, 640, 441, 640},
@@ -128,7 +110,13 @@ TEST(ResamplerTables, SplinePairsInterpolateTheirRatio) {
         {"USS", USS_table, USC_table, 147, 160, 160},
         {"ZSS", ZSS_table, ZSC_table, 441, 320, 320},
     };
-    for (const SplineCase& c : cases) {
+    const double rsc4822[6] = {0.009893, -0.079143, 0.923742, 0.178169, -0.037327, 0.004666};
+    const double dsc[6] = {0.006593, -0.052741, 0.258407, 0.870628, -0.094728, 0.011841};
+    for (int i = 0; i < 6; ++i) {  // reference entries
+        EXPECT_NEAR(RSC4822_table[1][i], rsc4822[i], 1e-6) << i;
+        EXPECT_NEAR(DSC_table[1][i], dsc[i], 1e-6) << i;
+    }
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const int lo = c.in / c.out, hi = lo + 1;
         int sum = 0;
@@ -161,15 +149,6 @@ TEST(ResamplerTables, SplinePairsInterpolateTheirRatio) {
             pos += c.steps[m];
         }
         EXPECT_LT(worst, 2e-4);
-    }
-}
-
-TEST(ResamplerTables, SplineCoefficientsReproduceTheReferenceEntries) {
-    const double rsc4822[6] = {0.009893, -0.079143, 0.923742, 0.178169, -0.037327, 0.004666};
-    const double dsc[6] = {0.006593, -0.052741, 0.258407, 0.870628, -0.094728, 0.011841};
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_NEAR(RSC4822_table[1][i], rsc4822[i], 1e-6) << i;
-        EXPECT_NEAR(DSC_table[1][i], dsc[i], 1e-6) << i;
     }
 }
 
