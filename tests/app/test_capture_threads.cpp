@@ -82,25 +82,17 @@ TEST(CaptureRing, EachStreamFillsItsPairAndTheDriverStartsFourBlocksBehind) {
             EXPECT_EQ(Feed(k, &in, kFrames), paContinue);
         }
     }
-    EXPECT_EQ(inHeadA.load(), 2);
-    EXPECT_EQ(inHeadB.load(), 2);
-    EXPECT_EQ(inHeadC.load(), 2);
 
-    // Slots 4..7 first: no audio yet.
-    EXPECT_EQ(inTail, kCaptureFirstTail);
+    // The driver starts four slots behind the streams: four blocks of silence first.
     for (int i = 0; i < 4; ++i) {
         const auto block = Take();
         for (unsigned k = 0; k < 3; ++k) EXPECT_TRUE(Silent(block, k)) << i << " " << k;
     }
-    EXPECT_EQ(inTail, 0);
     for (unsigned seq = 0; seq < 2; ++seq) {
         const auto block = Take();
         for (unsigned k = 0; k < 3; ++k) EXPECT_EQ(Sequence(block, k), int(seq)) << k;
     }
-    // Slot 2 was never written: silence, and the index wraps after 7.
-    EXPECT_TRUE(Silent(Take(), 0));
-    EXPECT_EQ(NextCaptureSlot(7), 0);
-    EXPECT_EQ(NextCaptureSlot(6), 7);
+    EXPECT_TRUE(Silent(Take(), 0));  // slot 2 was never written
 }
 
 TEST(CaptureRing, MissingShortOrNarrowInputBecomesSilence) {
