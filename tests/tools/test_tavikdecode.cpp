@@ -22,16 +22,10 @@
 
 namespace {
 
-// The build folder: TAVIK_BINARY_DIR, or else three levels above this test
-// program (<build>/tests/tools/<program>).
+// The build folder: TAVIK_BINARY_DIR from the environment, else the one compiled in.
 std::string BinaryDir() {
     const char* dir = std::getenv("TAVIK_BINARY_DIR");
-    if (dir != nullptr && *dir != '\0') return dir;
-    char self[4096] = {0};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
-    for (int up = 0; up < 3 && !path.empty(); ++up) path.erase(path.find_last_of('/'));
-    return path.empty() ? "." : path;
+    return dir != nullptr && *dir != '\0' ? dir : TAVIK_BINARY_DIR;
 }
 std::string Tavikgen() { return BinaryDir() + "/tools/tavikgen/tavikgen"; }
 
@@ -231,7 +225,6 @@ TEST_F(Tavikdecode, EveryPackingModeDecodesTheSameCodes) {
         const RunResult r = RunTool(Decode(Path(file)));
         ASSERT_EQ(r.status, 0) << file << ": " << r.err;
         EXPECT_NE(r.err.find(mode), std::string::npos) << file << ": " << r.err;
-        EXPECT_EQ(PayloadSet(r.out), PayloadSet(original_.out)) << file;
         EXPECT_EQ(r.out, original_.out) << file;
     }
 }
