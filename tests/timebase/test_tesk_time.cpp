@@ -3,60 +3,40 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "timebase/TeskTime.h"
 
 namespace {
 
-// Sets TZ for the lifetime of the object and restores the previous value afterwards.
-class ZoneGuard {
-public:
-    explicit ZoneGuard(const char* zone) {
-        const char* old = std::getenv("TZ");
-        hadOld_ = old != nullptr;
-        if (hadOld_) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ZoneGuard() {
-        if (hadOld_) {
-            setenv("TZ", old_.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-
-private:
-    bool hadOld_ = false;
-    std::string old_;
-};
+// Every test sets the zone it runs in.
+void SetZone(const char* zone) {
+    setenv("TZ", zone, 1);
+    tzset();
+}
 
 uint32_t Utc(int year, int month, int day, int hour, int minute, int second = 0) {
-    struct tm t;
-    std::memset(&t, 0, sizeof t);
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
+    std::tm t{second, minute, hour, day, month - 1, year - 1900, 0, 0, 0, 0, nullptr};
     return static_cast<uint32_t>(timegm(&t));
+}
+
+struct tm Local(uint32_t p) {
+    const time_t t = p;
+    struct tm lt;
+    localtime_r(&t, &lt);
+    return lt;
 }
 
 // 03:00 local of the broadcast day containing p (dayOffset 0) or of the next one (1),
 // computed with the C library alone.
 uint32_t ExpectedDayStart(uint32_t p, int dayOffset) {
-    const time_t t = p;
-    struct tm lt;
-    localtime_r(&t, &lt);
-    if (lt.tm_hour < 3) lt.tm_mday -= 1;
-    lt.tm_mday += dayOffset;
+    struct tm lt = Local(p);
+    lt.tm_mday += dayOffset - (lt.tm_hour < 3 ? 1 : 0);
     lt.tm_hour = 3;
-    lt.tm_min = 0;
-    lt.tm_sec = 0;
+    lt.tm_min = lt.tm_sec = 0;
     lt.tm_isdst = -1;
     return static_cast<uint32_t>(mktime(&lt));
 }
@@ -76,11 +56,11 @@ std::string T6Text(uint32_t code, uint8_t flag, int format) {
 }  // namespace
 
 TEST(TeskTimeUtc, EpochsAndConversions) {
-    ZoneGuard zone("UTC");
+    SetZone("UTC");
     EXPECT_EQ(LocalTesk2Epoch(), 788918400);
     EXPECT_EQ(LocalTesk6Epoch(), 1262304000);
     EXPECT_EQ(LocalOffsetFromUtc(), 0);
-    uint8_t amb = 9;
+    uint8_t amb = 9, f = 9;
     EXPECT_EQ(Tesk2ToPosix(0, &amb), 788918400u);
     EXPECT_EQ(amb, 0);
     EXPECT_EQ(Tesk6ToPosix(0, 0), 1262304000u);
@@ -93,14 +73,13 @@ TEST(TeskTimeUtc, EpochsAndConversions) {
     EXPECT_EQ(PosixToTesk2(788918399u), 0u);
     EXPECT_EQ(PosixToTesk2WithDst(788918400u + 77, 1), 77u | TESK2_DST_FLAG);
     EXPECT_EQ(PosixToTesk2WithDst(100, 1), TESK2_DST_FLAG);
-    uint8_t f = 9;
     EXPECT_EQ(PosixToTesk6(1262304000u + 5, &f), 5u);
     EXPECT_EQ(f, 0);
     EXPECT_EQ(PosixToTesk6(1262303999u, &f), 0u);
 }
 
 TEST(TeskTimeUtc, PrintFormats) {
-    ZoneGuard zone("UTC");
+    SetZone("UTC");
     EXPECT_EQ(T2Text(0, 0), "01/01/1995 00:00:00");
     EXPECT_EQ(T2Text(0, 1), "Sun 01/01/95 12:00:00 AM");
     EXPECT_EQ(T2Text(0, 2), "Sun Jan 01 00:00:00 1995");
@@ -126,7 +105,7 @@ TEST(TeskTimeUtc, PrintFormats) {
 }
 
 TEST(TeskTimeUtc, BufferAndFieldChecks) {
-    ZoneGuard zone("UTC");
+    SetZone("UTC");
     char buf[40];
     std::memset(buf, 'x', sizeof buf);
     EXPECT_EQ(Tesk2ToTimeStringFormatted(0, buf, 19, 0), TESK_TIME_BAD_BUFFER);
@@ -162,28 +141,24 @@ TEST(TeskTimeUtc, BufferAndFieldChecks) {
 TEST(TeskTimeDst, EpochsAndRoundTrips) {
     for (const char* zoneName : {"America/New_York", "Europe/Berlin", "UTC"}) {
         SCOPED_TRACE(zoneName);
-        ZoneGuard zone(zoneName);
+        SetZone(zoneName);
         std::mt19937 rng(2024);
         std::uniform_int_distribution<uint32_t> span(Utc(1995, 1, 2, 0, 0), Utc(2060, 1, 1, 0, 0));
         for (int i = 0; i < 3000; ++i) {
             const uint32_t p = span(rng);
-            const time_t t = p;
-            struct tm lt;
-            localtime_r(&t, &lt);
+            const bool dst = Local(p).tm_isdst > 0;
             const uint32_t c2 = PosixToTesk2(p);
-            ASSERT_EQ((c2 & TESK2_DST_FLAG) != 0, lt.tm_isdst > 0) << p;
+            ASSERT_EQ((c2 & TESK2_DST_FLAG) != 0, dst) << p;
             ASSERT_EQ(Tesk2ToPosix(c2, nullptr), p) << p;
-            if (p >= Utc(2010, 1, 2, 0, 0)) {
-                uint8_t f = 9;
-                const uint32_t c6 = PosixToTesk6(p, &f);
-                ASSERT_EQ(f, lt.tm_isdst > 0 ? 1 : 0);
-                ASSERT_EQ(Tesk6ToPosix(c6, f), p) << p;
-                // Both codes name the same instant.
-                ASSERT_EQ(Tesk2ToPosix(Tesk6ToTesk2(c6, f), nullptr), p) << p;
-            }
+            if (p < Utc(2010, 1, 2, 0, 0)) continue;
+            uint8_t f = 9;
+            const uint32_t c6 = PosixToTesk6(p, &f);
+            ASSERT_EQ(f, dst ? 1 : 0);
+            ASSERT_EQ(Tesk6ToPosix(c6, f), p) << p;
+            ASSERT_EQ(Tesk2ToPosix(Tesk6ToTesk2(c6, f), nullptr), p) << p;  // the same instant
         }
     }
-    ZoneGuard ny("America/New_York");
+    SetZone("America/New_York");
     EXPECT_EQ(LocalTesk2Epoch(), 788918400 + 5 * 3600);
     EXPECT_EQ(LocalTesk6Epoch(), 1262304000 + 5 * 3600);
     EXPECT_EQ(LocalOffsetFromUtc(), 5 * 3600);
@@ -197,58 +172,52 @@ TEST(TeskTimeDst, EpochsAndRoundTrips) {
 // two passes the code denotes (hour 02 in Berlin, hour 01 in New York), and each pass converts
 // back to its own instant.
 TEST(TeskTimeDst, RepeatedHourAtEndOfDaylightSaving) {
-    struct Case {
+    const struct {
         const char* zone;
-        uint32_t firstPass, secondPass;
+        uint32_t pass[2];  // the first (daylight-saving) and the second (standard) pass
         const char* text;
-    };
-    const Case cases[] = {
-        {"Europe/Berlin", Utc(2024, 10, 27, 0, 30), Utc(2024, 10, 27, 1, 30),
+    } cases[] = {
+        {"Europe/Berlin",
+         {Utc(2024, 10, 27, 0, 30), Utc(2024, 10, 27, 1, 30)},
          "10/27/2024 02:30:00"},
-        {"America/New_York", Utc(2024, 11, 3, 5, 30), Utc(2024, 11, 3, 6, 30),
+        {"America/New_York",
+         {Utc(2024, 11, 3, 5, 30), Utc(2024, 11, 3, 6, 30)},
          "11/03/2024 01:30:00"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.zone);
-        ZoneGuard zone(c.zone);
-        const uint32_t a = PosixToTesk2(c.firstPass);
-        const uint32_t b = PosixToTesk2(c.secondPass);
-        EXPECT_TRUE(a & TESK2_DST_FLAG);
-        EXPECT_FALSE(b & TESK2_DST_FLAG);
-        EXPECT_EQ(T2Text(a, 0), c.text);
-        EXPECT_EQ(T2Text(b, 0), c.text);
-        uint8_t amb = 9;
-        EXPECT_EQ(Tesk2ToPosix(a, &amb), c.firstPass);
-        EXPECT_EQ(amb, 1);
-        EXPECT_EQ(Tesk2ToPosix(b, &amb), c.secondPass);
-        EXPECT_EQ(amb, 0);
-        uint8_t fa = 0, fb = 0;
-        const uint32_t a6 = PosixToTesk6(c.firstPass, &fa);
-        const uint32_t b6 = PosixToTesk6(c.secondPass, &fb);
-        EXPECT_EQ(fa, 1);
-        EXPECT_EQ(fb, 0);
-        EXPECT_EQ(T6Text(a6, fa, 0), c.text);
-        EXPECT_EQ(T6Text(b6, fb, 0), c.text);
-        EXPECT_EQ(Tesk6ToPosixForDst(a6, fa, &amb), c.firstPass);
-        EXPECT_EQ(amb, 1);
+        SetZone(c.zone);
+        for (int i = 0; i < 2; ++i) {
+            const uint8_t dst = i == 0 ? 1 : 0;
+            const uint32_t c2 = PosixToTesk2(c.pass[i]);
+            EXPECT_EQ((c2 & TESK2_DST_FLAG) != 0, dst == 1);
+            EXPECT_EQ(T2Text(c2, 0), c.text);
+            uint8_t amb = 9, f = 9;
+            EXPECT_EQ(Tesk2ToPosix(c2, &amb), c.pass[i]);
+            EXPECT_EQ(amb, dst);
+            const uint32_t c6 = PosixToTesk6(c.pass[i], &f);
+            EXPECT_EQ(f, dst);
+            EXPECT_EQ(T6Text(c6, f, 0), c.text);
+            EXPECT_EQ(Tesk6ToPosixForDst(c6, f, &amb), c.pass[i]);
+            EXPECT_EQ(amb, dst);
+        }
     }
 }
 
 // An unflagged code that counts the clock hour skipped when daylight saving starts is marked
 // ambiguous (2) and prints hour 02.
 TEST(TeskTimeDst, SkippedHourIsMarkedAmbiguous) {
-    struct Case {
+    const struct {
         const char* zone;
         uint32_t standardReading;  // code + epoch, read as standard time
         const char* text;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"America/New_York", Utc(2024, 3, 10, 7, 30), "03/10/2024 02:30:00"},
         {"Europe/Berlin", Utc(2024, 3, 31, 1, 30), "03/31/2024 02:30:00"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.zone);
-        ZoneGuard zone(c.zone);
+        SetZone(c.zone);
         const uint32_t c2 = c.standardReading - static_cast<uint32_t>(LocalTesk2Epoch());
         uint8_t amb = 0;
         EXPECT_EQ(Tesk2ToPosix(c2, &amb), c.standardReading - 3600);
@@ -268,11 +237,7 @@ TEST(TeskTimeDst, SkippedHourIsMarkedAmbiguous) {
 // Broadcast-day start, next start and seconds since the start, checked against the C library
 // every ten minutes over three days around each daylight-saving change, and around 03:00.
 TEST(TeskTimeDst, BroadcastDayAcrossChanges) {
-    struct Window {
-        const char* zone;
-        uint32_t from;
-    };
-    const Window windows[] = {
+    const std::pair<const char*, uint32_t> windows[] = {
         {"America/New_York", Utc(2024, 3, 9, 0, 0)},
         {"America/New_York", Utc(2024, 11, 2, 0, 0)},
         {"Europe/Berlin", Utc(2024, 3, 30, 0, 0)},
@@ -281,35 +246,32 @@ TEST(TeskTimeDst, BroadcastDayAcrossChanges) {
         {"Europe/Berlin", Utc(2024, 1, 10, 0, 0)},
         {"UTC", Utc(2024, 3, 30, 0, 0)},
     };
-    for (const Window& w : windows) {
-        SCOPED_TRACE(std::string(w.zone) + " from " + std::to_string(w.from));
-        ZoneGuard zone(w.zone);
-        for (uint32_t p = w.from; p < w.from + 3 * 86400; p += 600) {
+    for (const auto& [zoneName, from] : windows) {
+        SCOPED_TRACE(std::string(zoneName) + " from " + std::to_string(from));
+        SetZone(zoneName);
+        for (uint32_t p = from; p < from + 3 * 86400; p += 600) {
             for (uint32_t q : {p, p + 599}) {
                 const uint32_t start = ExpectedDayStart(q, 0);
-                const uint32_t next = ExpectedDayStart(q, 1);
                 const uint32_t c = PosixToTesk2(q);
-                ASSERT_EQ(Tesk2ToPosix(Tesk2ToBroadcastDayStart(c), nullptr), start) << q;
-                ASSERT_EQ(Tesk2BroadcastDayStartToPosix(Tesk2ToBroadcastDayStart(c), nullptr),
-                          start);
-                ASSERT_EQ(Tesk2ToPosix(NextTesk2BroadcastDayStart(c), nullptr), next) << q;
+                const uint32_t bds = Tesk2ToBroadcastDayStart(c);
+                ASSERT_EQ(Tesk2ToPosix(bds, nullptr), start) << q;
+                ASSERT_EQ(Tesk2BroadcastDayStartToPosix(bds, nullptr), start) << q;
+                ASSERT_EQ(Tesk2ToPosix(NextTesk2BroadcastDayStart(c), nullptr),
+                          ExpectedDayStart(q, 1))
+                    << q;
                 ASSERT_EQ(SecondsSinceBroadcastDayStart(c), q - start) << q;
-                uint8_t fellBehind = 9;
-                const uint32_t fb = T2ToBDS_FallBehindHour(c, &fellBehind);
-                ASSERT_EQ(Tesk2ToPosix(fb, nullptr), start) << q;
-                const time_t t = q;
-                struct tm lt;
-                localtime_r(&t, &lt);
-                const bool early = lt.tm_hour < 3 && !(c & TESK2_DST_FLAG);
-                ASSERT_EQ(fellBehind, early ? 1 : 0) << q;
                 ASSERT_EQ(SecondsSinceBroadcastDayStart_FallBehind(c), q - start) << q;
+                uint8_t fellBehind = 9;
+                ASSERT_EQ(Tesk2ToPosix(T2ToBDS_FallBehindHour(c, &fellBehind), nullptr), start);
+                const bool early = Local(q).tm_hour < 3 && !(c & TESK2_DST_FLAG);
+                ASSERT_EQ(fellBehind, early ? 1 : 0) << q;
             }
         }
     }
 }
 
 TEST(TeskTimeDst, BroadcastDayEdges) {
-    ZoneGuard zone("America/New_York");
+    SetZone("America/New_York");
     EXPECT_EQ(Tesk2ToBroadcastDayStart(0), 1u);
     EXPECT_EQ(Tesk2ToBroadcastDayStart(18000), 1u);
     uint8_t fb = 9;
@@ -318,17 +280,20 @@ TEST(TeskTimeDst, BroadcastDayEdges) {
     // 02:59:59 belongs to the previous day, 03:00:00 starts a new one; the next start after
     // 01:00 is 03:00 of the same day.
     const uint32_t three = Utc(2024, 1, 10, 8, 0);  // 03:00 EST
-    EXPECT_EQ(Tesk2ToPosix(Tesk2ToBroadcastDayStart(PosixToTesk2(three)), nullptr), three);
+    auto startOf = [](uint32_t p) {
+        return Tesk2ToPosix(Tesk2ToBroadcastDayStart(PosixToTesk2(p)), nullptr);
+    };
+    auto nextAfter = [](uint32_t p) {
+        return Tesk2ToPosix(NextTesk2BroadcastDayStart(PosixToTesk2(p)), nullptr);
+    };
+    EXPECT_EQ(startOf(three), three);
     EXPECT_EQ(SecondsSinceBroadcastDayStart(PosixToTesk2(three)), 0u);
-    EXPECT_EQ(Tesk2ToPosix(Tesk2ToBroadcastDayStart(PosixToTesk2(three - 1)), nullptr),
-              three - 86400);
+    EXPECT_EQ(startOf(three - 1), three - 86400);
     EXPECT_EQ(SecondsSinceBroadcastDayStart(PosixToTesk2(three - 1)), 86399u);
-    EXPECT_EQ(Tesk2ToPosix(NextTesk2BroadcastDayStart(PosixToTesk2(three - 7200)), nullptr), three);
-    EXPECT_EQ(Tesk2ToPosix(NextTesk2BroadcastDayStart(PosixToTesk2(three)), nullptr),
-              three + 86400);
+    EXPECT_EQ(nextAfter(three - 7200), three);
+    EXPECT_EQ(nextAfter(three), three + 86400);
     // The broadcast day that contains the repeated hour is 25 hours long.
-    const uint32_t fallDayStart = Utc(2024, 11, 2, 7, 0);    // 03:00 EDT
-    const uint32_t lastSecond = Utc(2024, 11, 3, 8, 0) - 1;  // 02:59:59 EST
-    EXPECT_EQ(SecondsSinceBroadcastDayStart(PosixToTesk2(lastSecond)), lastSecond - fallDayStart);
-    EXPECT_EQ(lastSecond - fallDayStart, 25u * 3600 - 1);
+    const uint32_t fallDayStart = Utc(2024, 11, 2, 7, 0);  // 03:00 EDT
+    EXPECT_EQ(SecondsSinceBroadcastDayStart(PosixToTesk2(fallDayStart + 25 * 3600 - 1)),
+              25u * 3600 - 1);
 }
