@@ -20,8 +20,6 @@ protected:
     void SetUp() override { resetHostState(); }
     void TearDown() override { resetHostState(); }
 
-    static int configure(const char* text) { return hostSetConfiguration(text); }
-
     static void expectSwitches(bool zelt, bool tesk, bool raw) {
         EXPECT_EQ(ReportZelt.load(), zelt);
         EXPECT_EQ(ReportT2.load(), tesk);
@@ -33,19 +31,17 @@ protected:
 };
 
 TEST(ParseInts, SplitsOnAnySingleSeparator) {
-    EXPECT_EQ(parseInts("0,6,1,2,3"), (std::vector<int>{0, 6, 1, 2, 3}));
     EXPECT_EQ(parseInts("4;2 -99x-1/17"), (std::vector<int>{4, 2, -99, -1, 17}));
     EXPECT_EQ(parseInts("1,2,"), (std::vector<int>{1, 2}));
     EXPECT_EQ(parseInts("1,,2"), (std::vector<int>{1}));     // a second separator ends the list
     EXPECT_EQ(parseInts("1, 2"), (std::vector<int>{1, 2}));  // strtol skips the blank
-    EXPECT_TRUE(parseInts("").empty());
     EXPECT_TRUE(parseInts("abc").empty());
     EXPECT_TRUE(parseInts(nullptr).empty());
     EXPECT_EQ(parseInts("99999999999,-99999999999"), (std::vector<int>{INT_MAX, INT_MIN}));
 }
 
 TEST_F(HostInterface, FirstRepeatedAndChangedConfiguration) {
-    EXPECT_EQ(configure("0,6,1,2,3"), 1);
+    EXPECT_EQ(hostSetConfiguration("0,6,1,2,3"), 1);
     EXPECT_EQ(takeDiagnostics(),
               (Texts{"\nRequest to update to 0,6,1,2,3 configuration",
                      "\nUpdating L and R sound card settings to 1 device",
@@ -62,13 +58,13 @@ TEST_F(HostInterface, FirstRepeatedAndChangedConfiguration) {
     EXPECT_EQ(uiConfiguration.reconfigure.load(), 0);
 
     // The same string again: no update messages, no reopen request.
-    EXPECT_EQ(configure("0,6,1,2,3"), 1);
+    EXPECT_EQ(hostSetConfiguration("0,6,1,2,3"), 1);
     EXPECT_EQ(takeDiagnostics(),
               (Texts{"\nRequest to update to 0,6,1,2,3 configuration", kTesk, kFiltered}));
     EXPECT_EQ(uiConfiguration.reconfigure.load(), 0);
 
     // A changed device asks the driver to reopen the streams.
-    EXPECT_EQ(configure("0,6,1,-1,3"), 1);
+    EXPECT_EQ(hostSetConfiguration("0,6,1,-1,3"), 1);
     EXPECT_EQ(takeDiagnostics(),
               (Texts{"\nRequest to update to 0,6,1,-1,3 configuration",
                      "\nUpdating C and LFE sound card settings to -1 device", kTesk, kFiltered}));
@@ -77,14 +73,14 @@ TEST_F(HostInterface, FirstRepeatedAndChangedConfiguration) {
 
     // So does a changed channel count alone.
     uiConfiguration.reconfigure = 0;
-    configure("0,2,1,-1,3");
+    hostSetConfiguration("0,2,1,-1,3");
     EXPECT_EQ(uiConfiguration.reconfigure.load(), 1);
     EXPECT_EQ(uiConfiguration.channelCount.load(), 2);
 }
 
 TEST_F(HostInterface, UnchangedDeviceKeepsItsChannelCount) {
     // Device 0 equals the load-time value: no update, channel count stays 0.
-    configure("0,6,0,-99,5");
+    hostSetConfiguration("0,6,0,-99,5");
     EXPECT_EQ(takeDiagnostics(),
               (Texts{"\nRequest to update to 0,6,0,-99,5 configuration",
                      "\nUpdating C and LFE sound card settings to -99 device",
@@ -104,7 +100,7 @@ TEST_F(HostInterface, ModeWordsZeroToSeven) {
     for (int mode = 0; mode < 8; ++mode) {
         SCOPED_TRACE(mode);
         const bool raw = mode >= 4;
-        EXPECT_EQ(configure((std::to_string(mode) + ",6,1,2,3").c_str()), 1);
+        EXPECT_EQ(hostSetConfiguration((std::to_string(mode) + ",6,1,2,3").c_str()), 1);
         expectSwitches(cases[mode % 4].zelt, cases[mode % 4].tesk, raw);
         EXPECT_EQ(uiConfiguration.mode.load(), mode);
         const Texts texts = takeDiagnostics();
@@ -127,12 +123,12 @@ TEST_F(HostInterface, RejectedConfigurationsChangeNothing) {
     // Before and after a first configuration: the flag comes back unchanged.
     for (int configured = 0; configured < 2; ++configured) {
         if (configured) {
-            configure("0,4,1,2,3");
+            hostSetConfiguration("0,4,1,2,3");
             takeDiagnostics();
         }
         for (const auto& c : cases) {
             SCOPED_TRACE(c[0]);
-            EXPECT_EQ(configure(c[0]), configured);
+            EXPECT_EQ(hostSetConfiguration(c[0]), configured);
             EXPECT_EQ(takeDiagnostics(),
                       (Texts{std::string("\nRequest to update to ") + c[0] + " configuration",
                              std::string("\nConfiguration rejected: ") + c[1]}));
@@ -144,7 +140,7 @@ TEST_F(HostInterface, RejectedConfigurationsChangeNothing) {
             expectSwitches(!configured, true, !configured);
         }
     }
-    EXPECT_EQ(configure(nullptr), 1);
+    EXPECT_EQ(hostSetConfiguration(nullptr), 1);
     EXPECT_EQ(takeDiagnostics(), (Texts{"\nConfiguration rejected: no configuration text"}));
 }
 
@@ -154,7 +150,7 @@ void throwInvalidArgument(int, char**, CTavikReportCallback* report) {
 void throwRuntimeError(int, char**, CTavikReportCallback*) { throw std::runtime_error("no meter"); }
 
 TEST_F(HostInterface, StartDecodingClearsTheFlagAndPrintsWhatEndedTheRun) {
-    configure("0,6,1,2,3");
+    hostSetConfiguration("0,6,1,2,3");
     using ::testing::internal::CaptureStderr;
     using ::testing::internal::CaptureStdout;
     using ::testing::internal::GetCapturedStderr;
