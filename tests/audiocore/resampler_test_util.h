@@ -29,14 +29,10 @@ public:
     void Reset() override { bytes.clear(); }
     bool GetError() const override { return false; }
 
-    std::vector<int16_t> Samples16() const {
-        std::vector<int16_t> s(bytes.size() / 2);
-        if (!s.empty()) std::memcpy(s.data(), bytes.data(), s.size() * 2);
-        return s;
-    }
-    std::vector<float> SamplesFloat() const {
-        std::vector<float> s(bytes.size() / 4);
-        if (!s.empty()) std::memcpy(s.data(), bytes.data(), s.size() * 4);
+    template <typename T>
+    std::vector<T> Samples() const {
+        std::vector<T> s(bytes.size() / sizeof(T));
+        if (!s.empty()) std::memcpy(s.data(), bytes.data(), s.size() * sizeof(T));
         return s;
     }
 

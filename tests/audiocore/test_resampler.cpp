@@ -26,7 +26,7 @@ std::vector<int16_t> Feed(CAudioResampler& r, std::vector<int16_t> in, size_t ch
         size_t n = std::min(chunk, in.size() - pos);
         EXPECT_GE(r.Resample_Int(Bytes(in) + 2 * pos, static_cast<unsigned int>(n * 2), sink), 0);
     }
-    return sink.Samples16();
+    return sink.Samples<int16_t>();
 }
 
 CAudioResampler Make(int in, int out, unsigned int blockSamples = 512) {
@@ -137,7 +137,7 @@ TEST(ResamplerStream, OutputDoesNotDependOnHowInputIsCut) {
             n = std::min<size_t>(1 + rng() % 700, in.size() - pos);
             pieces.Resample_Int(Bytes(in) + 2 * pos, static_cast<unsigned int>(n * 2), sink);
         }
-        EXPECT_EQ(sink.Samples16(), ref);
+        EXPECT_EQ(sink.Samples<int16_t>(), ref);
     }
 }
 
@@ -196,7 +196,7 @@ TEST(ResamplerFloat, FloatOutputKeepsLevelWithoutOffset) {
     SinkBuffer sink;
     int put = r.Resample_Float(in.data(), static_cast<unsigned int>(in.size() * 4), sink);
     EXPECT_EQ(put, static_cast<int>(sink.bytes.size()));
-    std::vector<float> out = sink.SamplesFloat();
+    std::vector<float> out = sink.Samples<float>();
     ASSERT_EQ(out.size(), 100u * 160u);
     std::vector<double> tail(out.end() - 8192, out.end());
     double mean = 0;
