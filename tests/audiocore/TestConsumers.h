@@ -149,8 +149,8 @@ public:
     std::vector<unsigned int> timestamps;
 };
 
-// Consumer factory: any name in the table makes a TestConsumer; "Plain" makes an IAudioConsumer
-// that is not a BaseAudioConsumer; anything else throws InvalidDecoder.
+// Consumer factory: any name in the table makes a TestConsumer; anything else throws
+// InvalidDecoder.
 class TestConsumerFactory : public AudioConsumerFactory {
 public:
     std::shared_ptr<IAudioConsumer> make(const std::string& name, int sampleRate) override {
