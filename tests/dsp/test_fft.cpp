@@ -104,8 +104,8 @@ double Error(const std::vector<float>& w, const std::vector<cd>& X, int from, in
 // nothing is written beyond the buffer, that members returning a count return floats / 2, and
 // the error of bins from..to; records the error under `key`.
 template <class F>
-void Check(const std::string& key, const std::string& ctx, int floats, F member,
-           const std::vector<cd>& X, int from, int to, Form form, double scale = 1) {
+void Check(const std::string& key, const std::string& ctx, int floats, const std::vector<cd>& X,
+           int from, int to, Form form, double scale, F member) {
     std::vector<float> w(floats + kGuardLen, -777.0f);
     std::fill(w.begin() + floats, w.end(), kGuard);
     if constexpr (std::is_void_v<decltype(member(w.data()))>) {
@@ -158,7 +158,6 @@ class FftFamily : public ::testing::TestWithParam<const Family*> {};
 
 TEST_P(FftFamily, ComplexInComplexOutMatchesDft) {
     const Family& fam = *GetParam();
-    const std::string key = std::string(fam.name) + " complex";
     for (int n : fam.points) {
         const std::vector<float> win = RandomWindow(2 * n, 7u + n);
         const float* wp = win.data();
@@ -166,19 +165,14 @@ TEST_P(FftFamily, ComplexInComplexOutMatchesDft) {
             const auto s = MakeSamples(kind, 2 * n, 100u + n);
             const std::vector<float> f(s.begin(), s.end());
             const auto X = Dft(s, nullptr, true), Xw = Dft(s, wp, true);
-            const std::string ctx = " n=" + std::to_string(n);
-            Check(
-                key, "IF" + ctx, 2 * n, [&](float* w) { fam.cIF(n, s.data(), w); }, X, 0, n - 1,
-                kComplex);
-            Check(
-                key, "FF" + ctx, 2 * n, [&](float* w) { fam.cFF(n, f.data(), w); }, X, 0, n - 1,
-                kComplex);
-            Check(
-                key, "Win_IF" + ctx, 2 * n, [&](float* w) { fam.cWinIF(n, s.data(), w, wp); }, Xw,
-                0, n - 1, kComplex);
-            Check(
-                key, "Win_FF" + ctx, 2 * n, [&](float* w) { fam.cWinFF(n, f.data(), w, wp); }, Xw,
-                0, n - 1, kComplex);
+            auto check = [&](const char* member, const std::vector<cd>& ref, auto run) {
+                Check(std::string(fam.name) + " complex", member + (" n=" + std::to_string(n)),
+                      2 * n, ref, 0, n - 1, kComplex, 1, run);
+            };
+            check("IF", X, [&](float* w) { fam.cIF(n, s.data(), w); });
+            check("FF", X, [&](float* w) { fam.cFF(n, f.data(), w); });
+            check("Win_IF", Xw, [&](float* w) { fam.cWinIF(n, s.data(), w, wp); });
+            check("Win_FF", Xw, [&](float* w) { fam.cWinFF(n, f.data(), w, wp); });
         }
     }
 }
@@ -187,7 +181,6 @@ TEST_P(FftFamily, ComplexInComplexOutMatchesDft) {
 // samples taken as pairs, for two first bins.
 TEST_P(FftFamily, RealInMembersAndCombineRoutinesMatchDft) {
     const Family& fam = *GetParam();
-    const std::string name = fam.name;
     for (int half : fam.points) {
         const int N = 2 * half;
         const std::vector<float> win = RandomWindow(N, 11u + N);
@@ -199,11 +192,12 @@ TEST_P(FftFamily, RealInMembersAndCombineRoutinesMatchDft) {
             for (int first : {1, std::max(1, N / 6)}) {
                 const int last = N / 2 - first;
                 if (last < first) continue;
-                auto check = [&](const std::string& key, const char* member, auto run,
-                                 const std::vector<cd>& ref, Form form, double scale = 1) {
-                    const std::string ctx = std::string(member) + " N=" + std::to_string(N) +
-                                            " first=" + std::to_string(first);
-                    Check(name + key, ctx, N, run, ref, first, last, form, scale);
+                auto check = [&](const char* key, const char* member, const std::vector<cd>& ref,
+                                 Form form, double scale, auto run) {
+                    Check(std::string(fam.name) + key,
+                          std::string(member) + " N=" + std::to_string(N) +
+                              " first=" + std::to_string(first),
+                          N, ref, first, last, form, scale, run);
                 };
                 auto combined = [&](auto routine) {
                     return [&, routine](float* w) {
@@ -211,36 +205,27 @@ TEST_P(FftFamily, RealInMembersAndCombineRoutinesMatchDft) {
                         routine(N, fam.tableSize, w, first, fam.cosTable);
                     };
                 };
-                const char* rc = " real complex";
-                check(
-                    rc, "IF", [&](float* w) { fam.rcIF(N, s.data(), w, first); }, X, kComplex);
-                check(
-                    rc, "FF", [&](float* w) { fam.rcFF(N, f.data(), w, first); }, X, kComplex);
-                const char* rp = " real power";
-                check(
-                    rp, "IF", [&](float* w) { return fam.pIF(N, s.data(), w, first); }, X, kPower);
-                check(
-                    rp, "FF", [&](float* w) { return fam.pFF(N, f.data(), w, first); }, X, kPower);
-                check(
-                    rp, "Win_IF", [&](float* w) { return fam.pWinIF(N, s.data(), wp, w, first); },
-                    Xw, kPower);
-                check(
-                    rp, "Win_FF", [&](float* w) { return fam.pWinFF(N, f.data(), wp, w, first); },
-                    Xw, kPower);
-                const char* rm = " real magnitude";
-                check(
-                    rm, "IF", [&](float* w) { fam.mIF(N, s.data(), wp, w, first, 0.01f); }, Xw,
-                    kMag, 0.01);
-                check(
-                    rm, "FF", [&](float* w) { fam.mFF(N, f.data(), wp, w, first, 3.0f); }, Xw, kMag,
-                    3.0);
-                check(" combine", "Complex", combined(FFT_Flt_Combine_Complex), X, kComplex);
-                check(" combine", "Power", combined(FFT_Flt_Combine_Power), X, kPower);
-                check(" combine", "Magnitude",
+                const char *rc = " real complex", *rp = " real power", *rm = " real magnitude";
+                check(rc, "IF", X, kComplex, 1, [&](float* w) { fam.rcIF(N, s.data(), w, first); });
+                check(rc, "FF", X, kComplex, 1, [&](float* w) { fam.rcFF(N, f.data(), w, first); });
+                check(rp, "IF", X, kPower, 1,
+                      [&](float* w) { return fam.pIF(N, s.data(), w, first); });
+                check(rp, "FF", X, kPower, 1,
+                      [&](float* w) { return fam.pFF(N, f.data(), w, first); });
+                check(rp, "Win_IF", Xw, kPower, 1,
+                      [&](float* w) { return fam.pWinIF(N, s.data(), wp, w, first); });
+                check(rp, "Win_FF", Xw, kPower, 1,
+                      [&](float* w) { return fam.pWinFF(N, f.data(), wp, w, first); });
+                check(rm, "IF", Xw, kMag, 0.01,
+                      [&](float* w) { fam.mIF(N, s.data(), wp, w, first, 0.01f); });
+                check(rm, "FF", Xw, kMag, 3.0,
+                      [&](float* w) { fam.mFF(N, f.data(), wp, w, first, 3.0f); });
+                check(" combine", "Complex", X, kComplex, 1, combined(FFT_Flt_Combine_Complex));
+                check(" combine", "Power", X, kPower, 1, combined(FFT_Flt_Combine_Power));
+                check(" combine", "Magnitude", X, kMag, 0.5,
                       combined([](int n, int t, float* w, int b, const float* c) {
                           FFT_Flt_Combine_Magnitude(n, t, w, b, c, 0.5f);
-                      }),
-                      X, kMag, 0.5);
+                      }));
             }
         }
     }
@@ -297,8 +282,8 @@ TEST(FftStages, ComposedStagesMatchDftForEverySize) {
                     }
                 };
                 Check("stages radix-" + std::to_string(st.radix),
-                      "n=" + std::to_string(n) + " variant " + std::to_string(v), 2 * n, whole,
-                      Dft(s, v >= 2 ? wp : nullptr, true), 0, n - 1, kComplex);
+                      "n=" + std::to_string(n) + " variant " + std::to_string(v), 2 * n,
+                      Dft(s, v >= 2 ? wp : nullptr, true), 0, n - 1, kComplex, 1, whole);
             }
         }
     }
