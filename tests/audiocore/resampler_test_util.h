@@ -18,7 +18,6 @@ public:
         if (refuse) return -3;
         if (!data || length == 0) return 0;
         bytes.insert(bytes.end(), data, data + length);
-        ++puts;
         return static_cast<int>(length);
     }
     int GetData(unsigned char**) override { return -1; }
@@ -38,7 +37,6 @@ public:
 
     std::vector<unsigned char> bytes;
     bool refuse = false;
-    int puts = 0;
 };
 
 inline std::vector<int16_t> Sine16(double freq, double rate, double amplitude, size_t count) {
