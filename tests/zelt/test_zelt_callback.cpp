@@ -29,18 +29,12 @@ std::string Doc(int layer, const std::string& commId, long long block) {
            commId + "\",\"sampleBlockIndex\":" + std::to_string(block) + "}}";
 }
 
-// A commercial identifier the validator accepts, and one it rejects.
-long ValidId() {
-    for (long id = 0x123456789L;; ++id)
-        if (CUCCValidator::IsValidCommID(id)) return id;
-}
-long InvalidId() {
-    for (long id = 0x111111111L;; ++id)
-        if (!CUCCValidator::IsValidCommID(id)) return id;
-}
-std::string Hex(long v) {
+// The first commercial identifier from `from` on that the validator accepts
+// (or rejects), in hex.
+std::string CommId(long from, bool valid) {
+    while (CUCCValidator::IsValidCommID(from) != valid) ++from;
     char b[32];
-    std::snprintf(b, sizeof b, "0x%lx", v);
+    std::snprintf(b, sizeof b, "0x%lx", from);
     return b;
 }
 
@@ -49,42 +43,37 @@ protected:
     void SetUp() override {
         ReportZelt = true;
         bZeltRawOutput = false;
-        cfg = SampleAppConfigurationData{};
         cfg.reportCallback = &rec;
         cfg.reportMode = kReportModeJson;
         char name[] = "input.wav.ch1";
         cb.init(&cfg, 2, 1, 8, name);
     }
-    void TearDown() override {
-        ReportZelt = true;
-        bZeltRawOutput = true;
-    }
+    void TearDown() override { bZeltRawOutput = true; }
     Recorder rec;
-    SampleAppConfigurationData cfg;
+    SampleAppConfigurationData cfg{};
     ZELTDecoderFilteredCallback cb;
 };
 
 TEST_F(ZeltCallback, LayerFourDuplicateAndValidityRules) {
-    const std::string good = Hex(ValidId()), bad = Hex(InvalidId());
+    const std::string good = CommId(0x123456789L, true);
     cb.ResultCallback(Doc(4, good, 10));
     cb.ResultCallback(Doc(4, good, 10));  // same block: duplicate
     cb.ResultCallback(Doc(4, good, 11));  // later block: forwarded again
     cb.ResultCallback(Doc(4, good, 10));  // differs from the last accepted block
-    cb.ResultCallback(Doc(4, bad, 12));
+    cb.ResultCallback(Doc(4, CommId(0x111111111L, false), 12));
     cb.ResultCallback(Doc(4, "nonsense", 13));
     cb.ResultCallback(Doc(4, "0xfffffffffffffffffff", 14));  // overflow reads as 0
-    ASSERT_EQ(rec.codes.size(), 3u);
-    for (const auto& c : rec.codes) EXPECT_EQ(c.first, 1u);
-    EXPECT_EQ(rec.codes[0].second, Doc(4, good, 10));
-    EXPECT_EQ(rec.codes[1].second, Doc(4, good, 11));
+    const std::vector<std::pair<unsigned, std::string>> expected = {
+        {1, Doc(4, good, 10)}, {1, Doc(4, good, 11)}, {1, Doc(4, good, 10)}};
+    EXPECT_EQ(rec.codes, expected);
 }
 
 TEST_F(ZeltCallback, LayersOutsideOneToFiveAndBadRecordsAreDropped) {
-    cb.ResultCallback(Doc(0, "N/A", 1));
-    cb.ResultCallback(Doc(6, "N/A", 1));
-    cb.ResultCallback("{\"ZELT\":{\"layer\":1}}");  // no sampleBlockIndex
-    cb.ResultCallback("{\"ZELT\":{\"layer\":\"1\",\"sampleBlockIndex\":1}}");
-    cb.ResultCallback("{\"TESK6\":{}}");
+    for (const std::string& bad :
+         {Doc(0, "N/A", 1), Doc(6, "N/A", 1), std::string("{\"ZELT\":{\"layer\":1}}"),
+          std::string("{\"ZELT\":{\"layer\":\"1\",\"sampleBlockIndex\":1}}"),
+          std::string("{\"TESK6\":{}}")})
+        cb.ResultCallback(bad);
     testing::internal::CaptureStderr();
     cb.ResultCallback("{\"ZELT\":");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "*** error: could not parse JSON\n");
@@ -94,12 +83,12 @@ TEST_F(ZeltCallback, LayersOutsideOneToFiveAndBadRecordsAreDropped) {
 }
 
 TEST_F(ZeltCallback, SwitchesRawDisplayAndLegacyMode) {
-    bZeltRawOutput = true;
+    bZeltRawOutput = true;  // raw display passes everything
     cb.ResultCallback(Doc(6, "N/A", 1));
-    cb.ResultCallback(Doc(4, Hex(InvalidId()), 1));
+    cb.ResultCallback(Doc(4, CommId(0x111111111L, false), 1));
     cb.ResultCallback("not json at all");
     EXPECT_EQ(rec.codes.size(), 3u);
-    ReportZelt = false;
+    ReportZelt = false;  // ZELT reporting off: nothing, raw or filtered
     cb.ResultCallback(Doc(1, "N/A", 1));
     bZeltRawOutput = false;
     cb.ResultCallback(Doc(1, "N/A", 1));
@@ -121,27 +110,17 @@ TEST_F(ZeltCallback, SwitchesRawDisplayAndLegacyMode) {
     EXPECT_EQ(rec.codes.size(), 3u);
 }
 
-TEST(ZeltCallbackInit, ChannelComesFromTheNameAndNullReportIsSilent) {
-    Recorder rec;
-    SampleAppConfigurationData cfg{};
-    cfg.reportCallback = &rec;
-    cfg.reportMode = kReportModeJson;
-    ReportZelt = true;
-    bZeltRawOutput = true;
+TEST_F(ZeltCallback, ChannelComesFromTheNameAndNullReportIsSilent) {
     // Two "meters" in one process: both number their callbacks from 0.
-    for (int meter = 0; meter < 2; ++meter) {
+    for (int meter = 0; meter < 2; ++meter)
         for (int ch = 0; ch < 2; ++ch) {
-            ZELTDecoderFilteredCallback cb;
+            ZELTDecoderFilteredCallback c;
             std::string name = "m.ch" + std::to_string(ch);
-            cb.init(&cfg, 2, 1, 8, name.data());
-            EXPECT_EQ(cb.Channel(), (uint32_t)ch);
+            c.init(&cfg, 2, 1, 8, name.data());
+            EXPECT_EQ(c.Channel(), (uint32_t)ch);
         }
-    }
     EXPECT_EQ(ZELTDecoderFilteredCallback::ChannelFromName("ch12"), 12);
     EXPECT_EQ(ZELTDecoderFilteredCallback::ChannelFromName("x"), -1);
-    EXPECT_EQ(ZELTDecoderFilteredCallback::ParseCommId("0x1f"), 31);
-    EXPECT_EQ(ZELTDecoderFilteredCallback::ParseCommId("017"), 15);
-    EXPECT_EQ(ZELTDecoderFilteredCallback::ParseCommId("12"), 12);
 
     SampleAppConfigurationData none{};
     ZELTDecoderFilteredCallback unconfigured;
