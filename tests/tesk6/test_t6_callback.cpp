@@ -1,17 +1,21 @@
 // Filtered TESK 6 callback: switches, raw display, confirmation, time-code
 // correction, duplicates, channel numbering.
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
 
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "T6Json.h"
 #include "app/CTavikReportCallback.h"
 #include "app/CTesk6DecoderFilteredCallback.h"
 #include "app/HostInterface.h"
 #include "app/RunConfiguration.h"
+
+using t6test::Det;
+using t6test::Field;
+using t6test::Json;
 
 namespace {
 
@@ -25,57 +29,21 @@ public:
     std::vector<std::pair<unsigned, std::string>> codes;
 };
 
-struct Det {
-    std::string layer = "PROG";
-    unsigned sid = 100;
-    std::string commId;
-    int firstAge = 1500;
-    int lastAge = 1500;
-    long long timestamp = 1000;
-    double elapsed = 10.0;
-    unsigned redundant = 0;
-};
-
-std::string Json(const Det& d) {
-    char buf[64];
-    snprintf(buf, sizeof(buf), "%.3f", d.elapsed);
-    std::string s =
-        std::string("{\"TESK6\":{\"elapsedTime\":") + buf + ",\"layer\":\"" + d.layer + "\",";
-    if (d.layer == "COMM_RS")
-        s += "\"commId\":\"" + d.commId + "\",";
-    else
-        s += "\"sid\":" + std::to_string(d.sid) + ",";
-    // the block index follows the elapsed time (last symbol 1.5 s earlier)
-    const unsigned block = unsigned((d.elapsed + 1.5) / 0.032 + 0.5);
-    s += "\"firstSymAge\":" + std::to_string(d.firstAge) +
-         ",\"lastSymAge\":" + std::to_string(d.lastAge) +
-         ",\"quality\":8,\"strength\":300,\"depth\":0,\"phase\":5,\"timestamp\":" +
-         std::to_string(d.timestamp) +
-         ",\"dst\":0,\"systemTime\":0,\"dist\":\"FD1\",\"transmission\":0,\"sampleBlockIndex\":" +
-         std::to_string(block) + ",\"redundantCommStd\":" + std::to_string(d.redundant) + "}}";
-    return s;
-}
-
-long long Ts(const std::string& json) {
-    rapidjson::Document doc;
-    doc.Parse(json.c_str());
-    return doc["TESK6"]["timestamp"].GetInt64();
-}
-
 class T6Callback : public ::testing::Test {
 protected:
     void SetUp() override {
         ReportTw = true;
         bTwRawOutput = false;
         memset(&cfg, 0, sizeof(cfg));
-        cfg.reportCallback = &report;
         cfg.reportMode = kReportModeJson;
-        char name[] = "ch0";
-        cb.init(&cfg, 4, 1, 4, name);
+        Init(cb, report);
     }
-    void TearDown() override {
-        ReportTw = true;
-        bTwRawOutput = false;
+    void TearDown() override { SetUp(); }
+    // Sets `c` up on channel "ch0" reporting to `r`.
+    void Init(CTesk6DecoderFilteredCallback& c, FakeReport& r) {
+        cfg.reportCallback = &r;
+        char name[] = "ch0";
+        c.init(&cfg, 4, 1, 4, name);
     }
     FakeReport report;
     SampleAppConfigurationData cfg;
@@ -83,11 +51,12 @@ protected:
 };
 
 TEST_F(T6Callback, ChannelComesFromTheChannelName) {
-    EXPECT_EQ(CTesk6DecoderFilteredCallback::ChannelFromName("ch0"), 0);
-    EXPECT_EQ(CTesk6DecoderFilteredCallback::ChannelFromName("input.wav.ch1"), 1);
-    EXPECT_EQ(CTesk6DecoderFilteredCallback::ChannelFromName(".ch12"), 12);
-    EXPECT_EQ(CTesk6DecoderFilteredCallback::ChannelFromName("input"), -1);
-    EXPECT_EQ(CTesk6DecoderFilteredCallback::ChannelFromName(nullptr), -1);
+    const struct {
+        const char* name;
+        int ch;
+    } kNames[] = {{"ch0", 0}, {"input.wav.ch1", 1}, {".ch12", 12}, {"input", -1}, {nullptr, -1}};
+    for (const auto& n : kNames)
+        EXPECT_EQ(CTesk6DecoderFilteredCallback::ChannelFromName(n.name), n.ch) << n.ch;
     // A second meter's callbacks start at channel 0 again.
     for (int meter = 0; meter < 2; ++meter) {
         for (int ch = 0; ch < 2; ++ch) {
@@ -130,38 +99,33 @@ TEST_F(T6Callback, FilteredDisplayNeedsConfirmationAndDropsRedundant) {
     b.timestamp = 1005;
     cb.ResultCallback(Json(b));
     ASSERT_EQ(report.codes.size(), 2u);
-    EXPECT_EQ(Ts(report.codes[0].second), 1000);
-    EXPECT_EQ(Ts(report.codes[1].second), 1005);
+    EXPECT_EQ(Field(report.codes[0].second), 1000);
+    EXPECT_EQ(Field(report.codes[1].second), 1005);
     EXPECT_THROW(cb.ResultCallback("{\"TESK6\":"), std::runtime_error);
     cb.ResultCallback("{\"OTHER\":1}");
     EXPECT_EQ(report.codes.size(), 2u);
 }
 
-TEST_F(T6Callback, RepeatsWithinThreeTenthsOfASecondAreDropped) {
-    for (double gap : {0.2, 0.3}) {
+// The duplicate step: a repeat within 0.3 s is dropped (a time code of 0 does
+// not set the last elapsed time), and so is a Reed-Solomon repeat of one block.
+TEST_F(T6Callback, DuplicatesAreDropped) {
+    const struct {
+        long long ts;
+        double gap;
+        size_t reported;
+    } kCases[] = {{1000, 0.2, 1}, {1000, 0.3, 2}, {0, 0.1, 2}};
+    for (const auto& k : kCases) {
         FakeReport r;
-        cfg.reportCallback = &r;
         CTesk6DecoderFilteredCallback c;
-        char name[] = "ch0";
-        c.init(&cfg, 4, 1, 4, name);
+        Init(c, r);
         Det d;
+        d.timestamp = k.ts;
         c.ResultCallback(Json(d));
-        d.elapsed += gap;
+        d.elapsed += k.gap;
         c.ResultCallback(Json(d));
-        EXPECT_EQ(r.codes.size(), gap < 0.25 ? 1u : 2u) << gap;
+        EXPECT_EQ(r.codes.size(), k.reported) << k.ts << " " << k.gap;
     }
-}
-
-TEST_F(T6Callback, TimestampZeroDoesNotSetTheLastElapsedTime) {
-    Det d;
-    d.timestamp = 0;
-    cb.ResultCallback(Json(d));
-    d.elapsed += 0.1;
-    cb.ResultCallback(Json(d));
-    EXPECT_EQ(report.codes.size(), 2u);
-}
-
-TEST_F(T6Callback, ReedSolomonRepeatsOfOneBlockAreDropped) {
+    cfg.reportCallback = &report;
     Det d;
     d.layer = "COMM_RS";
     d.commId = "0x123456789";
@@ -178,39 +142,21 @@ TEST_F(T6Callback, ReedSolomonRepeatsOfOneBlockAreDropped) {
 // disagrees is reported with the anchor's time code advanced by the elapsed
 // time; 30 s after the anchor nothing is corrected.
 TEST_F(T6Callback, TimeCodesAreCorrectedAgainstTheAnchor) {
-    Det d;
-    cb.ResultCallback(Json(d));
-    d.elapsed = 15.0;
-    d.timestamp = 1005;
-    cb.ResultCallback(Json(d));
-    ASSERT_EQ(report.codes.size(), 2u);
-    d.elapsed = 20.0;
-    d.timestamp = 1500;  // disagrees: the filter reports it with timestamp -1
-    cb.ResultCallback(Json(d));
-    ASSERT_EQ(report.codes.size(), 3u);
-    EXPECT_EQ(Ts(report.codes[2].second), 1010);
-
-    FakeReport r;
-    cfg.reportCallback = &r;
-    CTesk6DecoderFilteredCallback c;
-    char name[] = "ch0";
-    c.init(&cfg, 4, 1, 4, name);
-    Det e;
-    c.ResultCallback(Json(e));
-    e.elapsed = 15.0;
-    e.timestamp = 1005;
-    c.ResultCallback(Json(e));
-    e.elapsed = 45.5;  // 30.5 s after the anchor, time code disagrees
-    e.timestamp = 2000;
-    c.ResultCallback(Json(e));
-    e.elapsed = 50.3;
-    e.timestamp = 9000;
-    c.ResultCallback(Json(e));
-    ASSERT_EQ(r.codes.size(), 4u);
-    // The filter reports the disagreeing detections without a time code; the
-    // anchor is too old to correct them.
-    EXPECT_EQ(Ts(r.codes[2].second), -1);
-    EXPECT_EQ(Ts(r.codes[3].second), -1);
+    for (double late : {20.0, 45.5}) {
+        FakeReport r;
+        CTesk6DecoderFilteredCallback c;
+        Init(c, r);
+        Det d;
+        c.ResultCallback(Json(d));
+        d.elapsed = 15.0;
+        d.timestamp = 1005;
+        c.ResultCallback(Json(d));
+        d.elapsed = late;  // time code disagrees: the filter reports it without one
+        d.timestamp = 1500;
+        c.ResultCallback(Json(d));
+        ASSERT_EQ(r.codes.size(), 3u);
+        EXPECT_EQ(Field(r.codes[2].second), late < 30 ? 1010 : -1) << late;
+    }
 }
 
 TEST_F(T6Callback, OutputTextFields) {
