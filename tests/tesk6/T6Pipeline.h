@@ -19,6 +19,7 @@
 #include "app/WatermarkAudioConsumerFactoryImplementation.h"
 #include "audiocore/AudioChannelConfiguration.h"
 #include "audiocore/CMeter.h"
+#include "audiocore/IAudioConsumerCallback.h"
 
 namespace t6test {
 
@@ -58,6 +59,19 @@ inline Code ParseCode(const std::string& text) {
     return c;
 }
 
+// Collects what a decoder hands to its callbacks.
+class Capture : public Kelvane::AudioCore::IAudioConsumerCallback {
+public:
+    void init(void*, int, int, int, char*) override {}
+    void ResultCallback(std::string json) override { texts.push_back(json); }
+    void LogCallback(int code, const char* text) override {
+        logs.push_back(std::to_string(code) + " " + text);
+    }
+    void Shutdown() override {}
+    std::vector<std::string> texts;
+    std::vector<std::string> logs;
+};
+
 inline void DrainHostRings() {
     char buf[1024];
     for (unsigned ch = 0; ch < kReportChannels; ++ch)
@@ -96,7 +110,6 @@ public:
         std::vector<HostCode> out;
         const size_t block = size_t(rate_ / 100);
         const size_t n = signals.empty() ? 0 : signals[0].size();
-        char buf[1024];
         for (size_t pos = 0; pos < n; pos += block) {
             const size_t len = std::min(block, n - pos);
             for (int ch = 0; ch < channels_; ++ch) {
@@ -104,20 +117,22 @@ public:
                                            int(len * 2), ch, 0);
             }
             fed_ += double(len) / rate_;
-            for (int ch = 0; ch < int(kReportChannels); ++ch)
-                while (hostGetAudioCodes(unsigned(ch), buf, sizeof(buf)))
-                    out.push_back({ch, fed_, std::string(buf)});
+            Take(out);
         }
         if (flush) {
             for (int ch = 0; ch < channels_; ++ch) meter_->FlushData(ch);
-            for (int ch = 0; ch < int(kReportChannels); ++ch)
-                while (hostGetAudioCodes(unsigned(ch), buf, sizeof(buf)))
-                    out.push_back({ch, fed_, std::string(buf)});
+            Take(out);
         }
         return out;
     }
 
 private:
+    void Take(std::vector<HostCode>& out) const {
+        char buf[1024];
+        for (int ch = 0; ch < int(kReportChannels); ++ch)
+            while (hostGetAudioCodes(unsigned(ch), buf, sizeof(buf)))
+                out.push_back({ch, fed_, std::string(buf)});
+    }
     int channels_;
     int rate_;
     double fed_ = 0.0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "T6Pipeline.h"
 #include "audiocore/CAudioBlock.h"
 #include "decoders/tesk6/CT6WatermarkTableManager.h"
 #include "decoders/tesk6/CTesk6Decoder.h"
@@ -16,21 +17,10 @@
 
 using Kelvane::AudioCore::CAudioBlock;
 using Kelvane::TESKVI::CTesk6Decoder;
+using t6test::Capture;
 using namespace Kelvane::Generators;
 
 namespace {
-
-class Capture : public Kelvane::AudioCore::IAudioConsumerCallback {
-public:
-    void init(void*, int, int, int, char*) override {}
-    void ResultCallback(std::string json) override { texts.push_back(json); }
-    void LogCallback(int code, const char* text) override {
-        logs.push_back(std::to_string(code) + " " + text);
-    }
-    void Shutdown() override {}
-    std::vector<std::string> texts;
-    std::vector<std::string> logs;
-};
 
 _T6M_Detection_t Detection(uint32_t layer) {
     _T6M_Detection_t d;
@@ -138,9 +128,6 @@ TEST(T6Decoder, RatesAndFailures) {
     EXPECT_NO_THROW(CTesk6Decoder(44100).init(""));
     CTesk6Decoder d(16000);
     d.init("");
-    int a, b, c;
-    d.GetVersion(&a, &b, &c);
-    EXPECT_EQ(a * 100 + b * 10 + c, 414);
     Capture cap;
     d.RegisterLogCallback(cap);
     std::vector<char> block(1024, 0);
@@ -168,18 +155,16 @@ TEST(T6Decoder, SilenceAndFlush) {
     d.init("");
     Capture cap;
     d.RegisterResultCallback(cap);
-    for (size_t pos = 0; pos < 2 * 16000; pos += 160) {
-        CAudioBlock b(audio.data() + pos, 320, 1, 16000, 16,
-                      Kelvane::AudioCore::PACKING_MODE_NOT_USED, 0);
-        d.ProcessAudioBlock(b);
-    }
-    EXPECT_TRUE(cap.texts.empty());
-    for (size_t pos = 2 * 16000; pos < audio.size(); pos += 160) {
-        CAudioBlock b(audio.data() + pos, unsigned(std::min<size_t>(160, audio.size() - pos) * 2),
-                      1, 16000, 16, Kelvane::AudioCore::PACKING_MODE_NOT_USED, 0);
-        d.ProcessAudioBlock(b);
-    }
-    EXPECT_TRUE(cap.texts.empty());
+    auto feed = [&](size_t from, size_t to) {
+        for (size_t pos = from; pos < to; pos += 160) {
+            CAudioBlock b(audio.data() + pos, unsigned(std::min<size_t>(160, to - pos) * 2), 1,
+                          16000, 16, Kelvane::AudioCore::PACKING_MODE_NOT_USED, 0);
+            d.ProcessAudioBlock(b);
+        }
+        EXPECT_TRUE(cap.texts.empty());
+    };
+    feed(0, 2 * 16000);
+    feed(2 * 16000, audio.size());
     d.shutdown();
     ASSERT_FALSE(cap.texts.empty());
     EXPECT_NE(cap.texts[0].find("\"sid\":99,"), std::string::npos) << cap.texts[0];
