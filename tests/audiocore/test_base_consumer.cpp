@@ -79,8 +79,8 @@ TEST(BaseAudioConsumer, BuffersUntilWholeEngineBlocksAndRunsThemInOrder) {
 }
 
 // Blocks shorter than a second must still move the audio time on: 1024 bytes at 16000 Hz
-// last 0.032 s, so the 32nd block completes the first second. A stream of 100 ms blocks
-// running for days must end that many days later, not at its start time.
+// last 0.032 s, so the 32nd block completes the first second. A long stream of 100 ms blocks
+// must end as much later as it ran, not at its start time.
 TEST(BaseAudioConsumer, TimestampStartsAtFirstBlockAndAdvancesWithTheAudio) {
     Wired w;
     w.Run(Ramp(31 * 1024), 1000);
