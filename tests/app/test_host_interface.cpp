@@ -245,6 +245,7 @@ TEST_F(ReportRings, EmptyRingsBoundedCopiesAndChannelsChecked) {
     // Before any report every poll answers 0 and writes nothing.
     char buffer[8] = "untouc";
     average = 7;
+    peak = 8;
     for (unsigned int c = 0; c < kReportChannels; ++c) {
         EXPECT_EQ(hostGetAudioCodes(c, buffer, sizeof buffer), 0);
         EXPECT_FALSE(levels(c));
@@ -252,6 +253,7 @@ TEST_F(ReportRings, EmptyRingsBoundedCopiesAndChannelsChecked) {
     EXPECT_EQ(hostGetDiagMessage(buffer, sizeof buffer), 0);
     EXPECT_STREQ(buffer, "untouc");
     EXPECT_EQ(average, 7);
+    EXPECT_EQ(peak, 8);
 
     put(1, "ABCDEFGH");
     put(1, "second");
