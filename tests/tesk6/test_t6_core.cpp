@@ -134,20 +134,6 @@ TEST(T6SymSnr, MeanRoundedHalfUpAndCommercialShift) {
     for (int s = 0; s < 128; ++s) ASSERT_EQ(comm[s], prog[s]) << s;
 }
 
-TEST(T6Core, SilenceGivesEmptyCandidatesAndNoReport) {
-    static _T6M_State_t st;
-    int calls = 0;
-    T6M_Init([](void* u, const _T6M_Detection_t*) { return ++*static_cast<int*>(u); }, &calls, &st);
-    std::vector<float> zero(1536, 0.0f);
-    for (int i = 0; i < 1000; ++i) T6M_Decode(zero.data(), &st);
-    EXPECT_EQ(calls, 0);
-    for (const auto& c : st.progHistory)
-        for (const auto& pr : c.pair) ASSERT_EQ(pr.symbol, T6_NO_SYMBOL);
-    for (const auto& c : st.commHistory)
-        for (const auto& pr : c.pair) ASSERT_EQ(pr.symbol, T6_NO_SYMBOL);
-    EXPECT_EQ(st.frameCounter, 1000);
-}
-
 // Strong standard messages are found at depth 0 with all fields right, only
 // on frames 47 modulo 48; a weak one is found only by accumulating several
 // repetitions, which needs the time-code symbol advanced with the encoder's
