@@ -36,13 +36,16 @@ std::string ReadFile(const std::string& path) {
     return ss.str();
 }
 
-// A scratch folder for one test program, removed at exit of the program.
+// A scratch folder for one test program, removed at exit of the program (the
+// exit handler recomputes the path: it runs after the static string is gone).
+std::string ScratchPath() {
+    return BinaryDir() + "/tests/tools/scratch-" + std::to_string(getpid());
+}
 const std::string& ScratchDir() {
     static const std::string dir = [] {
-        std::string d = BinaryDir() + "/tests/tools/scratch-" + std::to_string(getpid());
-        std::system(("mkdir -p '" + d + "'").c_str());
-        std::atexit([] { std::system(("rm -rf '" + ScratchDir() + "'").c_str()); });
-        return d;
+        std::system(("mkdir -p '" + ScratchPath() + "'").c_str());
+        std::atexit([] { std::system(("rm -rf '" + ScratchPath() + "'").c_str()); });
+        return ScratchPath();
     }();
     return dir;
 }
