@@ -48,15 +48,6 @@ struct Adapter {
         a.UnregisterResultCallback(sink);
         a.UnregisterLogCallback(sink);
     }
-    // Feeds whole 100 ms blocks captured from `start` on.
-    void Feed(const std::vector<int16_t>& pcm, uint32_t start) {
-        for (size_t off = 0; off + 800 <= pcm.size(); off += 800) {
-            Kelvane::AudioCore::CAudioBlock block(
-                reinterpret_cast<const unsigned char*>(pcm.data() + off), 1600, 1, 8000, 16,
-                Kelvane::AudioCore::PACKING_MODE_NOT_USED, start);
-            ASSERT_EQ(a.ProcessAudioBlock(block), 0);
-        }
-    }
 };
 
 const rapidjson::Value& Zelt(rapidjson::Document& doc, const std::string& text) {
@@ -108,7 +99,13 @@ TEST(ZeltAdapter, SystemTimeAcrossACycleBoundary) {
         Adapter ad;
         ZeltGenerator gen(8000);
         gen.AddProgram(1, 0x4D29, c.minute);
-        ad.Feed(gen.RenderMixed(20.0, HostKind::PinkNoise, -20.0), c.start);
+        const auto pcm = gen.RenderMixed(20.0, HostKind::PinkNoise, -20.0);
+        for (size_t off = 0; off + 800 <= pcm.size(); off += 800) {
+            Kelvane::AudioCore::CAudioBlock block(pcm.data() + off, 1600, 1, 8000, 16,
+                                                  Kelvane::AudioCore::PACKING_MODE_NOT_USED,
+                                                  c.start);
+            ASSERT_EQ(ad.a.ProcessAudioBlock(block), 0);
+        }
         int exact = 0;
         for (const std::string& t : ad.sink.texts) {
             rapidjson::Document doc;
