@@ -61,19 +61,16 @@ TEST(T6Decoder, JsonMembersInOrder) {
     r.detection.dist = 0;
     r.status = 0;
     const std::string rs = CTesk6Decoder::RecordToJson(r, 10);  // 0.32 s < last symbol age
-    EXPECT_NE(rs.find("\"elapsedTime\":0.32,\"layer\":\"COMM_RS\",\"commId\":\"0xff\","
-                      "\"firstSymAge\""),
-              std::string::npos)
-        << rs;
+    for (const char* part :
+         {"\"elapsedTime\":0.32,\"layer\":\"COMM_RS\",\"commId\":\"0xff\",\"firstSymAge\"",
+          "\"timestamp\":-1,", "\"dist\":\"PC\"", "\"redundantCommStd\":1}}"})
+        EXPECT_NE(rs.find(part), std::string::npos) << part << " in " << rs;
     EXPECT_EQ(rs.find("\"sid\""), std::string::npos);
-    EXPECT_NE(rs.find("\"timestamp\":-1,"), std::string::npos);
-    EXPECT_NE(rs.find("\"dist\":\"PC\""), std::string::npos);
-    EXPECT_NE(rs.find("\"redundantCommStd\":1}}"), std::string::npos);
     r.detection.layer = 7;
     r.detection.dist = 9;
     const std::string un = CTesk6Decoder::RecordToJson(r, 10);
-    EXPECT_NE(un.find("\"layer\":\"UN\",\"sid\""), std::string::npos) << un;
-    EXPECT_NE(un.find("\"dist\":\"Undefined\""), std::string::npos) << un;
+    for (const char* part : {"\"layer\":\"UN\",\"sid\"", "\"dist\":\"Undefined\""})
+        EXPECT_NE(un.find(part), std::string::npos) << part << " in " << un;
 }
 
 TEST(T6TableManager, RedundantStandardCommercials) {
@@ -91,8 +88,6 @@ TEST(T6TableManager, RedundantStandardCommercials) {
     EXPECT_EQ(t.Record(0).status, 1);  // alone: reported normally
     t.AddWatermark(&rs, 5);
     t.AddWatermark(&twcc, 5);
-    EXPECT_EQ(t.ValidUccCount(), 1u);
-    EXPECT_EQ(t.ValidTwccCount(), 1u);
     t.SetStatusOfWatermarkTableRecords();
     EXPECT_EQ(t.Record(0).status, 0);
     EXPECT_EQ(t.Record(1).status, 1);
