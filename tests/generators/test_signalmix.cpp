@@ -60,8 +60,6 @@ TEST(SignalMix, Int16ConversionRoundsAndClips) {
     EXPECT_EQ(SignalMix::Interleave({{1, 2, 3}, {4, 5}}), (std::vector<int16_t>{1, 4, 2, 5, 3, 0}));
 }
 
-}  // namespace
-
 // Several watermarks on one host each keep their own ratio to the host alone;
 // one mixed in later is not scaled against the host plus the earlier ones.
 TEST(SignalMix, SeveralWatermarksEachAgainstTheHostAlone) {
@@ -87,3 +85,4 @@ TEST(SignalMix, SeveralWatermarksEachAgainstTheHostAlone) {
     EXPECT_NEAR(SignalMix::Rms(quiet), 2 * 0.01, 1e-4);  // two equal, in phase
 }
 
+}  // namespace
