@@ -72,13 +72,6 @@ public:
     std::vector<std::string> logs;
 };
 
-inline void DrainHostRings() {
-    char buf[1024];
-    for (unsigned ch = 0; ch < kReportChannels; ++ch)
-        while (hostGetAudioCodes(ch, buf, sizeof(buf))) {
-        }
-}
-
 class MeterHarness {
 public:
     // channels: audio channels of the meter; decoder: name in the parameters
@@ -86,7 +79,8 @@ public:
     explicit MeterHarness(int channels, const std::string& decoder = "TESK6Filtered",
                           int rate = 48000)
         : channels_(channels), rate_(rate) {
-        DrainHostRings();
+        std::vector<HostCode> stale;  // left over from an earlier meter
+        Take(stale);
         memset(&config_, 0, sizeof(config_));
         config_.configValid = 1;
         config_.reportCallback = &report_;
