@@ -272,14 +272,14 @@ TEST(T6Core, CorrectedSymbolWeakerThanRunnerUpLowersTheStrength) {
     EXPECT_GT(checked, 0);
 }
 
-// The (7, 5) word of the generator is a code word, and the message fields of
-// a Reed-Solomon detection come from its data symbols.
+// All-ones data symbols give every field at its full width (no mask cuts a
+// bit): standard fields, and the 35-bit commId of a Reed-Solomon detection.
 TEST(T6Core, MessageFieldsFromSymbols) {
     _T6M_Detection_t d;
     memset(&d, 0, sizeof(d));
     d.layer = T6M_LAYER_PROG;
-    const uint8_t sym[8] = {128, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F};
-    memcpy(d.symbols, sym, 8);
+    memset(d.symbols, 0x7F, 8);
+    d.symbols[0] = 128;
     T6M_FillMessageFields(&d);
     EXPECT_EQ(d.sid, 0xFFFF);
     EXPECT_EQ(d.timestamp, 0x1FFFFFFFu);
