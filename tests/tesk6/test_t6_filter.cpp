@@ -117,6 +117,9 @@ TEST(T6DCFilter, PairingRules) {
     b2 = b;
     b2.dist = "FD2";  // other distribution
     EXPECT_EQ(Pair(a, b2), 0);
+    // time codes that disagree: a program pair is reported without them (see
+    // above), a commercial pair not at all
+    EXPECT_EQ(Pair(At(10.0, 1000, "COMM_STD"), At(15.0, 1015, "COMM_STD")), 0);
     EXPECT_EQ(Pair(a, At(70.0, 1060)), 0);              // gap above 56488 ms
     EXPECT_EQ(Pair(a, At(15.0, 1005, "COMM_STD")), 0);  // layers never pair
     // negative gap (b starts before a ended): never for the program layer,
@@ -162,25 +165,6 @@ TEST(T6DCFilter, ReedSolomonPassesOnlyWithAValidCommIdAndBadTextsThrow) {
         EXPECT_STREQ(e, "Failed to parse/extract json detection.");
     }
     EXPECT_THROW(f.ProcessDetection("not json", out), const char*);
-}
-
-TEST(T6DCFilter, ValidateDetectionScores) {
-    _WATERMARK_Detection_t a, b;
-    CTesk6DCFilter::ClearDetection(a);
-    CTesk6DCFilter::ClearDetection(b);
-    a.phase = b.phase = 3;
-    b.end = 10000;
-    a.start = 12000;
-    a.end = 15000;
-    b.timestamp = 100;
-    a.timestamp = 105;
-    EXPECT_EQ(CTesk6DCFilter::ValidateDetection(a, b, 0, 56488), 3);
-    a.sid = 9;
-    EXPECT_EQ(CTesk6DCFilter::ValidateDetection(a, b, 0, 56488), 2);
-    a.timestamp = 120;
-    EXPECT_EQ(CTesk6DCFilter::ValidateDetection(a, b, 0, 56488), 0);
-    a.sid = 0;
-    EXPECT_EQ(CTesk6DCFilter::ValidateDetection(a, b, 0, 56488), 1);
 }
 
 class FakeReport : public CTavikReportCallback {
