@@ -38,7 +38,6 @@ struct Code {
     int64_t timestamp = 0;
     std::string dist;
     double elapsedTime = 0;
-    int depth = 0;
     bool ok = false;
 };
 
@@ -54,7 +53,6 @@ inline Code ParseCode(const std::string& text) {
     c.timestamp = o["timestamp"].GetInt64();
     c.dist = o["dist"].GetString();
     c.elapsedTime = o["elapsedTime"].GetDouble();
-    c.depth = o["depth"].GetInt();
     c.ok = true;
     return c;
 }
