@@ -1,6 +1,7 @@
 #include "audiocore/BaseAudioConsumer.h"
 
 #include <cstring>
+#include <stdexcept>
 #include <vector>
 
 #include "audiocore/CAudioResampler.h"
@@ -179,6 +180,28 @@ void BaseAudioConsumer::NotifyRegisteredBinaryResultCallbacks(unsigned char type
 void BaseAudioConsumer::NotifyRegisteredDebugCallbacks(signed char* data, unsigned int length) {
     ForEachCallback(m_logCallbacks.get(),
                     [&](IAudioConsumerCallback& cb) { cb.RawPcmCallback(data, length); });
+}
+
+void BaseAudioConsumer::SetUpInputPipeline(unsigned int requiredRate, int blockBytes,
+                                           const char* family) {
+    m_requiredSampleRate = requiredRate;
+    m_sampleFormat = kSampleFormatInt16;
+    m_blockSizeBytes = blockBytes;
+    if (m_inputSampleRate != int(requiredRate)) {
+        m_resampler = std::make_unique<CAudioResampler>(1, m_inputSampleRate, 16, 1,
+                                                        int(requiredRate), 16, blockBytes / 2,
+                                                        100, 0);
+        if (!m_resampler->IsInitialized()) {
+            m_resampler.reset();
+            throw std::runtime_error(std::string(family) + " init: Unable to create resampler.");
+        }
+    }
+    m_bufferManager = std::make_unique<CBufferManagerLL>(blockBytes, 0);
+    if (m_bufferManager->GetError()) {
+        m_bufferManager.reset();
+        throw std::runtime_error(std::string(family) +
+                                 " init: Unable to create linked-list buffer.");
+    }
 }
 
 }  // namespace Kelvane::AudioCore

@@ -20,14 +20,9 @@ class CAudioResampler;
 //   resample them to the working rate (when a resampler is set) or store them unchanged in the
 //   buffer manager, and call ProcessBuffer once for every whole engine block available.
 //
-// What a subclass sets up (normally in init):
-//   m_requiredSampleRate, m_sampleFormat (kSampleFormatInt16 for all decoders here),
-//   m_engine and m_blockSizeBytes,
-//   m_bufferManager = std::make_unique<CBufferManagerLL>(m_blockSizeBytes, 0),
-//   and, only when m_inputSampleRate != m_requiredSampleRate,
-//   m_resampler = std::make_unique<CAudioResampler>(1, m_inputSampleRate, 16, 1,
-//                                                    m_requiredSampleRate, 16,
-//                                                    blockSizeInSamples, 100, 0).
+// What a subclass sets up (normally in init): m_engine, and the 16-bit input pipeline
+// through SetUpInputPipeline (working rate, engine block size, buffer manager, and a
+// resampler when the input rate differs from the working rate).
 // The two callback lists are created by the base constructor. The base owns the buffer
 // manager, the resampler and the lists (unique_ptr) and releases them; the subclass owns and
 // deletes only its engine (m_engine is a plain pointer handed back to ProcessBuffer).
@@ -94,6 +89,14 @@ public:
     LinkedList* getLogCallbackList() const { return m_logCallbacks.get(); }
 
 protected:
+    // Sets up the 16-bit input pipeline of a decoder working at requiredRate on engine blocks
+    // of blockBytes bytes: m_requiredSampleRate, m_sampleFormat, m_blockSizeBytes, a
+    // CAudioResampler from m_inputSampleRate when the two rates differ (one engine block per
+    // call), and the buffer manager. Throws std::runtime_error with "<family> init: Unable to
+    // create resampler." or "<family> init: Unable to create linked-list buffer."; the object
+    // that failed is released first.
+    void SetUpInputPipeline(unsigned int requiredRate, int blockBytes, const char* family);
+
     std::shared_ptr<AudioSampleConverterFactory> m_converterFactory;
     short m_channel = 1;
     int m_inputSampleRate = 0;

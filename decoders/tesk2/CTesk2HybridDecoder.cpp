@@ -5,8 +5,6 @@
 #include <vector>
 
 #include "audiocore/CAudioConsumerManager.h"
-#include "audiocore/CAudioResampler.h"
-#include "audiocore/CBufferManagerLL.h"
 #include "decoders/tesk2/Tesk2DetectionText.h"
 #include "decoders/tesk6/TeskAdapterSteps.h"
 #include "decoders/tesk6/TeskDetectionJson.h"
@@ -17,8 +15,6 @@ namespace TESKII {
 
 using Kelvane::AudioCore::BaseAudioConsumer;
 using Kelvane::AudioCore::CAudioConsumerManager;
-using Kelvane::AudioCore::CAudioResampler;
-using Kelvane::AudioCore::CBufferManagerLL;
 
 namespace {
 
@@ -50,32 +46,17 @@ void CTesk2HybridDecoder::GetVersion(int* major, int* minor, int* patch) {
 
 void CTesk2HybridDecoder::init(std::string parameters) {
     (void)parameters;
-    m_requiredSampleRate = kDecoderRate;
-    m_sampleFormat = kSampleFormatInt16;
     if (!m_resultCallbacks || !m_logCallbacks) {
         throw std::runtime_error("TESK 2 init: Callback lists not created.");
     }
     if (m_inputSampleRate == 0) m_inputSampleRate = int(kDecoderRate);
-    if (m_inputSampleRate != int(kDecoderRate)) {
-        m_resampler.reset(new CAudioResampler(1, m_inputSampleRate, 16, 1, int(kDecoderRate), 16,
-                                              kBlockBytes / 2, 100, 0));
-        if (!m_resampler->IsInitialized()) {
-            m_resampler.reset();
-            throw std::runtime_error("TESK 2 init: Unable to create resampler.");
-        }
-    }
+    SetUpInputPipeline(kDecoderRate, kBlockBytes, "TESK 2");
     m_reporter.reset(new CT2WatermarkReporter());
     m_t2Engine.reset(new CTesk2Engine(m_reporter.get()));
     m_engine = m_t2Engine.get();
     m_table.reset(new CT2WatermarkTableManager());
     m_table->Reset();
     m_reporter->SetDataWriter(m_table.get());
-    m_blockSizeBytes = kBlockBytes;
-    m_bufferManager.reset(new CBufferManagerLL(kBlockBytes, 0));
-    if (m_bufferManager->GetError()) {
-        m_bufferManager.reset();
-        throw std::runtime_error("TESK 2 init: Unable to create linked-list buffer.");
-    }
 }
 
 std::string CTesk2HybridDecoder::RecordToJson(const Tesk2Record_t& record, uint32_t frameCounter) {

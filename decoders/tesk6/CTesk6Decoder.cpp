@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "audiocore/CAudioConsumerManager.h"
-#include "audiocore/CAudioResampler.h"
-#include "audiocore/CBufferManagerLL.h"
 #include "decoders/tesk6/Tesk6DetectionText.h"
 #include "decoders/tesk6/TeskAdapterSteps.h"
 #include "decoders/tesk6/TeskDetectionJson.h"
@@ -19,8 +17,6 @@ namespace TESKVI {
 
 using Kelvane::AudioCore::BaseAudioConsumer;
 using Kelvane::AudioCore::CAudioConsumerManager;
-using Kelvane::AudioCore::CAudioResampler;
-using Kelvane::AudioCore::CBufferManagerLL;
 
 namespace {
 
@@ -48,29 +44,14 @@ void CTesk6Decoder::GetVersion(int* major, int* minor, int* patch) {
 
 void CTesk6Decoder::init(std::string parameters) {
     (void)parameters;
-    m_requiredSampleRate = kDecoderRate;
-    m_sampleFormat = kSampleFormatInt16;
     if (m_inputSampleRate == 0) m_inputSampleRate = int(kDecoderRate);
-    if (m_inputSampleRate != int(kDecoderRate)) {
-        m_resampler.reset(new CAudioResampler(1, m_inputSampleRate, 16, 1, int(kDecoderRate), 16,
-                                              kBlockBytes / 2, 100, 0));
-        if (!m_resampler->IsInitialized()) {
-            m_resampler.reset();
-            throw std::runtime_error("TESK 6 init: Unable to create resampler.");
-        }
-    }
+    SetUpInputPipeline(kDecoderRate, kBlockBytes, "TESK 6");
     m_reporter.reset(new CT6WatermarkReporter());
     m_t6Engine.reset(new CTesk6Engine(m_reporter.get()));
     m_engine = m_t6Engine.get();
     m_table.reset(new CT6WatermarkTableManager());
     m_table->Reset();
     m_reporter->SetDataWriter(m_table.get());
-    m_blockSizeBytes = kBlockBytes;
-    m_bufferManager.reset(new CBufferManagerLL(kBlockBytes, 0));
-    if (m_bufferManager->GetError()) {
-        m_bufferManager.reset();
-        throw std::runtime_error("TESK 6 init: Unable to create linked-list buffer.");
-    }
 }
 
 std::string CTesk6Decoder::RecordToJson(const Tesk6Record_t& record, uint32_t frameCounter) {

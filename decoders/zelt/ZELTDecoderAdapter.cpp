@@ -9,8 +9,6 @@
 #include <vector>
 
 #include "audiocore/CAudioConsumerManager.h"
-#include "audiocore/CAudioResampler.h"
-#include "audiocore/CBufferManagerLL.h"
 #include "decoders/zelt/ZELTTimeStamp.h"
 
 namespace Kelvane {
@@ -54,22 +52,13 @@ void ZELTDecoderAdapter::init(std::string parameters) {
     (void)parameters;
     if (!m_resultCallbacks) throw std::runtime_error("ZELT init: Callback lists not created.");
     if (!m_logCallbacks) throw std::runtime_error("ZELT init: Callback lists not created.");
-    if (m_inputSampleRate != (int)kDecoderRate) {
-        m_resampler = std::make_unique<Kelvane::AudioCore::CAudioResampler>(
-            1, m_inputSampleRate, 16, 1, kDecoderRate, 16, 800, 100, 0);
-        if (!m_resampler->IsInitialized())
-            throw std::runtime_error("ZELT init: Unable to create resampler.");
-    }
+    SetUpInputPipeline(kDecoderRate, kBlockBytes, "ZELT");
     m_reporter = std::make_unique<ZeltWatermarkReporter>();
     m_zeltEngine = std::make_unique<CZeltEngine>(m_reporter.get());
     m_engine = m_zeltEngine.get();
     m_table = std::make_unique<ZeltWatermarkTableManager>();
     m_table->Reset();
     m_reporter->SetTable(m_table.get());
-    m_blockSizeBytes = kBlockBytes;
-    m_bufferManager = std::make_unique<Kelvane::AudioCore::CBufferManagerLL>(kBlockBytes, 0);
-    if (m_bufferManager->GetError())
-        throw std::runtime_error("ZELT init: Unable to create linked-list buffer.");
 }
 
 int ZELTDecoderAdapter::ProcessBuffer(void* block, void* engine) {
