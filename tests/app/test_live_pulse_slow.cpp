@@ -111,8 +111,12 @@ bool WaitForText(const std::string& path, const std::string& text, double second
 // The diagnostics the host printed on standard error ("diag: " lines).
 std::vector<std::string> Diagnostics(const std::string& stderrText) {
     std::vector<std::string> diags;
+    // The sound library writes its own complaints to the same standard error,
+    // sometimes without a final newline, so a diagnostic may follow one on the
+    // same line.
     for (const std::string& line : Lines(stderrText)) {
-        if (line.rfind("diag: ", 0) == 0) diags.push_back(line.substr(6));
+        const size_t at = line.find("diag: ");
+        if (at != std::string::npos) diags.push_back(line.substr(at + 6));
     }
     return diags;
 }
