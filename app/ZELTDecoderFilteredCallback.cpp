@@ -6,14 +6,116 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 
 #include "app/CTavikReportCallback.h"
 #include "app/HostInterface.h"
 #include "app/RunConfiguration.h"
+#include "decoders/zelt/ZeltDecoder.h"
 #include "dsp/CUCCValidator.h"
 
 int32_t ZELTDecoderFilteredCallback::m_nZeltChannelSelection = 0;
+
+namespace {
+
+constexpr int64_t kMaxPairGapFrames = 1800;     // 3 minutes between the two ends
+constexpr int64_t kTrackLifeFrames = 6000;      // 10 minutes without a record
+constexpr double kMinuteToleranceSeconds = 90;  // minute difference against audio time
+constexpr int32_t kMinutesPerCycle = 40320;     // 28 days
+
+// Circular distance of two slots of a period.
+uint32_t SlotDistance(uint32_t a, uint32_t b, uint32_t period) {
+    const uint32_t d = (a + period - b % period) % period;
+    return d > period / 2 ? period - d : d;
+}
+
+}  // namespace
+
+int64_t ZeltConfirmation::Unwrap(uint32_t sampleBlockIndex) {
+    const int64_t m = ZELT_FRAME_MODULUS;
+    if (!m_haveBase) {
+        m_haveBase = true;
+        m_lastEnd = sampleBlockIndex;
+    } else {
+        int64_t d = (static_cast<int64_t>(sampleBlockIndex) - m_lastIndex) % m;
+        if (d < 0) d += m;
+        if (d > m / 2) d -= m;
+        m_lastEnd += d;
+    }
+    m_lastIndex = sampleBlockIndex;
+    return m_lastEnd;
+}
+
+bool ZeltConfirmation::Agrees(const Code& earlier, const Code& later) const {
+    if (earlier.layer != later.layer || earlier.flag != later.flag || earlier.id != later.id)
+        return false;
+    if (SlotDistance(earlier.phase, later.phase, later.flag ? 24 : 48) > 1) return false;
+    if (later.flag) return true;
+    if (earlier.minute < 0 || later.minute < 0) return false;
+    int32_t dm = (later.minute - earlier.minute) % kMinutesPerCycle;
+    if (dm < 0) dm += kMinutesPerCycle;
+    if (dm > kMinutesPerCycle / 2) dm -= kMinutesPerCycle;
+    const double seconds = (later.end - earlier.end) / 10.0;
+    return std::fabs(dm * 60.0 - seconds) <= kMinuteToleranceSeconds;
+}
+
+void ZeltConfirmation::Remember(const Code& code) {
+    m_sightings[m_nextSighting] = code;
+    m_nextSighting = (m_nextSighting + 1) % kSightings;
+    if (m_sightingCount < kSightings) ++m_sightingCount;
+}
+
+bool ZeltConfirmation::Accept(const Code& code) {
+    Track* same = nullptr;  // live track of this layer, id and phase
+    for (Track& t : m_tracks) {
+        if (!t.live) continue;
+        if (code.end - t.lastSeen > kTrackLifeFrames) {
+            t.live = false;
+            continue;
+        }
+        if (t.last.layer == code.layer && t.last.flag == code.flag && t.last.id == code.id &&
+            SlotDistance(t.last.phase, code.phase, code.flag ? 24 : 48) <= 1)
+            same = &t;
+    }
+    if (same != nullptr) {
+        if (!code.flag && code.minute < 0) {  // no time code: the id is known
+            same->lastSeen = code.end;
+            return true;
+        }
+        if (Agrees(same->last, code)) {
+            same->last = code;
+            same->lastSeen = code.end;
+            return true;
+        }
+    }
+    if (!code.flag && code.minute < 0) return false;
+
+    for (int i = 0; i < m_sightingCount; ++i) {
+        const Code& s = m_sightings[i];
+        if (s.end > code.start || code.end - s.end > kMaxPairGapFrames) continue;
+        if (!Agrees(s, code)) continue;
+        // Confirmed: a new track (in place of a disagreeing one of the same code).
+        Track* t = same;
+        if (t == nullptr) {
+            for (Track& c : m_tracks)
+                if (!c.live) {
+                    t = &c;
+                    break;
+                }
+        }
+        if (t == nullptr) {
+            t = &m_tracks[m_nextTrack];
+            m_nextTrack = (m_nextTrack + 1) % kTracks;
+        }
+        t->live = true;
+        t->last = code;
+        t->lastSeen = code.end;
+        return true;
+    }
+    Remember(code);
+    return false;
+}
 
 int ZELTDecoderFilteredCallback::ChannelFromName(const char* name) {
     if (name == nullptr) return -1;
@@ -61,6 +163,41 @@ void ZELTDecoderFilteredCallback::LogCallback(int code, const char* text) {
         std::printf("Error code %d\n", code);
 }
 
+bool ZELTDecoderFilteredCallback::Confirmed(const rapidjson::Value& obj, int layer,
+                                            uint32_t sampleBlockIndex) {
+    const auto first = obj.FindMember("firstSymAge");
+    const auto last = obj.FindMember("lastSymAge");
+    const auto ph = obj.FindMember("phase");
+    const auto dep = obj.FindMember("depth");
+    const auto idm = obj.FindMember("id");
+    const auto ts = obj.FindMember("timestamp");
+    if (first == obj.MemberEnd() || !first->value.IsUint() || last == obj.MemberEnd() ||
+        !last->value.IsUint() || ph == obj.MemberEnd() || !ph->value.IsUint() ||
+        dep == obj.MemberEnd() || !dep->value.IsUint() || idm == obj.MemberEnd() ||
+        !idm->value.IsString() || ts == obj.MemberEnd() || !ts->value.IsInt64())
+        return false;
+    const int64_t id = ParseCommId(idm->value.GetString());
+    if (id <= 0 || id > 0xFFFF) return false;
+    ZeltConfirmation::Code code;
+    code.layer = layer;
+    code.id = static_cast<uint32_t>(id);
+    code.flag = layer == 5 && (id == 3 || id == 7);
+    code.end = m_confirm.Unwrap(sampleBlockIndex);
+    const int64_t span = (static_cast<int64_t>(first->value.GetUint()) - last->value.GetUint()) / 100;
+    // The first symbol lasts 4 frames (program) or 3 (commercial layers).
+    code.start = code.end - span - (code.flag ? 3 : 4);
+    if (code.flag) {
+        // The evaluation buffer's slot j holds frame (end - depth - 23 + j) modulo 24.
+        const int64_t slot = code.end - dep->value.GetUint() - 23 + ph->value.GetUint();
+        code.phase = static_cast<uint32_t>(((slot % 24) + 24) % 24);
+    } else {
+        code.phase = ph->value.GetUint() % 48;
+        const int64_t minute = ts->value.GetInt64();
+        code.minute = minute >= 0 && minute < 40320 ? static_cast<int32_t>(minute) : -1;
+    }
+    return m_confirm.Accept(code);
+}
+
 void ZELTDecoderFilteredCallback::ResultCallback(std::string record) {
     if (!ReportZelt) return;
     if (m_report == nullptr) return;  // unconfigured: nowhere to report
@@ -96,6 +233,8 @@ void ZELTDecoderFilteredCallback::ResultCallback(std::string record) {
         const auto it = m_lastBlockOfCommId.find(commId);
         if (it != m_lastBlockOfCommId.end() && it->second == sampleBlockIndex) return;
         m_lastBlockOfCommId[commId] = sampleBlockIndex;
+    } else if (layer != 3 && !Confirmed(obj, layer, sampleBlockIndex)) {
+        return;
     }
 
     if (m_reportMode == 1) {

@@ -7,6 +7,8 @@
 // unchanged.  Otherwise records of layers outside 1..5 are dropped, and a
 // layer-4 record passes only when its commercial identifier is accepted by
 // CUCCValidator and was not already reported for the same sample block;
+// program codes (layers 1, 2 and 5) and commercial flags (layer 5, id 3 or
+// 7) pass only once confirmed by independent audio (ZeltConfirmation below);
 // records that pass go unchanged to the host ring of the channel
 // (setAudioCodes) in report mode 1, or are printed (output to console) in
 // any other mode.
@@ -21,9 +23,80 @@
 #include <map>
 #include <string>
 
+#include <rapidjson/document.h>
+
 #include "audiocore/IAudioConsumerCallback.h"
 
 class CTavikReportCallback;
+
+// Confirmation of ZELT program codes and commercial flags from the fields of
+// the detection texts.  A program search accumulates its layer's audio over
+// several 4.8 s periods, so successive detections of one code often re-read
+// the same history; a code is believed only when a second detection of it
+// rests on audio that the first did not use.
+//
+// Each record is placed on the channel's audio time line in 100 ms frames:
+// its end is "sampleBlockIndex" (the frame of the message's last symbol; the
+// decoder's frame counter, unwrapped here across its 187 h wrap) and its
+// start is (firstSymAge - lastSymAge) / 100 frames earlier, less one symbol
+// (4 frames for a program message, 3 for a flag), so [start, end] is all the
+// audio its symbols were accumulated from.
+//
+// Program codes (layer, id, "phase", minute of the 28-day cycle):
+// - a code is confirmed when an earlier sighting of the same layer and id
+//   ends no later than the new record starts (no shared audio), at most 3
+//   minutes of audio before the new record ends, with the same message phase
+//   within one 100 ms slot (a real message keeps its place in the 48-slot
+//   period), and with minutes that agree with the audio time between them
+//   (the minute difference times 60 within 90 s of it).  The confirming
+//   record is reported; the first sighting is not.
+// - a confirmed code becomes a track: later records of the same layer, id
+//   and phase pass at once when their minute agrees with the track in the
+//   same way, or when they carry no time code (65535); a record whose minute
+//   disagrees is held back and may start a new track of its own.  A track
+//   ends after 10 minutes of audio without a record.
+// - a record without a time code neither confirms nor is kept as a sighting.
+// Commercial flags (value 3 or 7) are confirmed the same way, by value and by
+// the place of the pattern in its 2.4 s period, without a minute.
+// Fixed-size state: no allocation per record.
+class ZeltConfirmation {
+public:
+    struct Code {
+        int layer = 0;         // 1, 2 or 5
+        bool flag = false;     // a commercial flag (layer 5, id 3 or 7)
+        uint32_t id = 0;       // program id or flag value
+        int32_t minute = -1;   // minute of the 28-day cycle, -1 = none
+        uint32_t phase = 0;    // program: slot of the last symbol in the 48-slot period;
+                               // flag: slot of the pattern in the 24-slot period
+        int64_t end = 0;       // frames, unwrapped
+        int64_t start = 0;     // frames, unwrapped
+    };
+    // The end frame of a record, unwrapped: the decoder's frame counter
+    // ("sampleBlockIndex") continued across its wrap.
+    int64_t Unwrap(uint32_t sampleBlockIndex);
+    // True when the code may reach the host.
+    bool Accept(const Code& code);
+
+private:
+    static constexpr int kSightings = 32;
+    static constexpr int kTracks = 8;
+    struct Track {
+        bool live = false;
+        Code last;             // the last record with a time code (or flag)
+        int64_t lastSeen = 0;  // end frame of the last record of the code
+    };
+    bool Agrees(const Code& earlier, const Code& later) const;
+    void Remember(const Code& code);
+
+    bool m_haveBase = false;
+    uint32_t m_lastIndex = 0;
+    int64_t m_lastEnd = 0;
+    Code m_sightings[kSightings];
+    int m_sightingCount = 0;
+    int m_nextSighting = 0;
+    Track m_tracks[kTracks];
+    int m_nextTrack = 0;
+};
 
 class ZELTDecoderFilteredCallback : public Kelvane::AudioCore::IAudioConsumerCallback {
 public:
@@ -51,10 +124,14 @@ public:
     static int32_t m_nZeltChannelSelection;
 
 private:
+    // Program and flag records (layers 1, 2, 5) through the confirmation.
+    bool Confirmed(const rapidjson::Value& obj, int layer, uint32_t sampleBlockIndex);
+
     CTavikReportCallback* m_report = nullptr;
     uint32_t m_channel = 0;
     bool m_outputToConsole = false;
     int32_t m_reportMode = 1;
     uint32_t m_major = 0, m_minor = 0, m_patch = 0;
     std::map<int64_t, uint32_t> m_lastBlockOfCommId;
+    ZeltConfirmation m_confirm;
 };
