@@ -160,12 +160,27 @@ void SearchCommRs(ZeltDecoderState* state, uint32_t phase) {
             int q, erasure, maxCorr;
         };
         const Try tries[3] = {{9, -1, 3}, {8, minScorePos, 4}, {7, minMarginPos, 4}};
+        // Corrections beyond the erased positions that a decoded word may need.
+        // At the code's full correcting power almost any word decodes (with
+        // the two erasures of the later tries about one arbitrary word in four
+        // lies within two errors of a code word), so words that another
+        // message or noise put in the slots would yield identifiers.  One
+        // symbol of the code's distance is kept for detection, and an
+        // alignment with one marker only (its place in the period not
+        // confirmed by the other) is allowed one error less.
+        const bool bothMarkers = m3 && m4;
         bool decoded = false;
         for (const Try& t : tries) {
             ResetRsEntry(&out);
             out.quality = static_cast<uint16_t>(quality);
             if (RS_Process(state, t.q, t.erasure, t.maxCorr, cand, state->filt3, state->filt4, a,
-                           &out) >= 0) {
+                           &out) < 0)
+                continue;
+            int errors = 0;
+            for (int i = 0; i < 14; ++i)
+                errors += i != t.erasure && out.symbols[i] != cand[i].best;
+            const int allowed = (t.erasure < 0 ? 2 : 1) - (bothMarkers ? 0 : 1);
+            if (errors <= allowed) {
                 decoded = true;
                 break;
             }
