@@ -30,6 +30,12 @@ uint32_t SlotDistance(uint32_t a, uint32_t b, uint32_t period) {
     return d > period / 2 ? period - d : d;
 }
 
+// Two detections of one message place it within half a symbol of each other
+// (the search of a partly filled period can be off by two slots).
+bool SamePlace(uint32_t a, uint32_t b, bool flag) {
+    return flag ? SlotDistance(a, b, 24) <= 1 : SlotDistance(a, b, 48) <= 2;
+}
+
 }  // namespace
 
 int64_t ZeltConfirmation::Unwrap(uint32_t sampleBlockIndex) {
@@ -50,7 +56,7 @@ int64_t ZeltConfirmation::Unwrap(uint32_t sampleBlockIndex) {
 bool ZeltConfirmation::Agrees(const Code& earlier, const Code& later) const {
     if (earlier.layer != later.layer || earlier.flag != later.flag || earlier.id != later.id)
         return false;
-    if (SlotDistance(earlier.phase, later.phase, later.flag ? 24 : 48) > 1) return false;
+    if (!SamePlace(earlier.phase, later.phase, later.flag)) return false;
     if (later.flag) return true;
     if (earlier.minute < 0 || later.minute < 0) return false;
     int32_t dm = (later.minute - earlier.minute) % kMinutesPerCycle;
@@ -75,7 +81,7 @@ bool ZeltConfirmation::Accept(const Code& code) {
             continue;
         }
         if (t.last.layer == code.layer && t.last.flag == code.flag && t.last.id == code.id &&
-            SlotDistance(t.last.phase, code.phase, code.flag ? 24 : 48) <= 1)
+            SamePlace(t.last.phase, code.phase, code.flag))
             same = &t;
     }
     if (same != nullptr) {

@@ -46,8 +46,8 @@ class CTavikReportCallback;
 // - a code is confirmed when an earlier sighting of the same layer and id
 //   ends no later than the new record starts (no shared audio), at most 3
 //   minutes of audio before the new record ends, with the same message phase
-//   within one 100 ms slot (a real message keeps its place in the 48-slot
-//   period), and with minutes that agree with the audio time between them
+//   within two 100 ms slots, half a symbol (a real message keeps its place in
+//   the 48-slot period), and with minutes that agree with the audio time between them
 //   (the minute difference times 60 within 90 s of it).  The confirming
 //   record is reported; the first sighting is not.
 // - a confirmed code becomes a track: later records of the same layer, id
@@ -57,7 +57,8 @@ class CTavikReportCallback;
 //   ends after 10 minutes of audio without a record.
 // - a record without a time code neither confirms nor is kept as a sighting.
 // Commercial flags (value 3 or 7) are confirmed the same way, by value and by
-// the place of the pattern in its 2.4 s period, without a minute.
+// the place of the pattern in its 2.4 s period (within one slot), without a
+// minute.
 // Fixed-size state: no allocation per record.
 class ZeltConfirmation {
 public:

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <set>
 #include <string>
@@ -194,6 +196,117 @@ TEST(ZeltEndToEnd, CommercialFlagPatterns) {
             }
         }
         EXPECT_GE(found, 20) << value;
+    }
+}
+
+// Confirmation of program codes in filtered display.  Audio: after a lead-in
+// of host, one 4.8 s period of the program message per entry of `minutes`
+// (-1: a period of host only), then `tailSeconds` of host; the message at
+// `ratioDb` against the host.
+std::vector<int16_t> ProgramPeriods(int layer, uint16_t id, const std::vector<int>& minutes,
+                                    size_t leadSamples, double tailSeconds, uint32_t seed,
+                                    double ratioDb = kRatioDb) {
+    const size_t period = 48000 * 48 / 10;
+    const size_t n = leadSamples + minutes.size() * period + static_cast<size_t>(tailSeconds * 48000);
+    std::vector<float> mix = Kelvane::Generators::SignalMix::MakeHost(HostKind::PinkNoise, n, 0.1, seed);
+    const double gain = std::pow(10.0, ratioDb / 20.0);  // watermark and host both at RMS 0.1
+    for (size_t p = 0; p < minutes.size(); ++p) {
+        if (minutes[p] < 0) continue;
+        ZeltGenerator gen(48000);
+        gen.AddProgram(layer, id, static_cast<uint32_t>(minutes[p]));
+        const auto wm = gen.Render(4.8);
+        for (size_t i = 0; i < wm.size(); ++i)
+            mix[leadSamples + p * period + i] += static_cast<float>(gain * wm[i]);
+    }
+    return Kelvane::Generators::SignalMix::ToInt16(mix);
+}
+
+std::vector<HostRecord> OfCode(const std::vector<HostRecord>& recs, int layer, uint16_t id) {
+    std::vector<HostRecord> out;
+    for (const auto& r : recs)
+        if (r.layer == layer && r.id == Hex(id, "0x%04llx")) out.push_back(r);
+    return out;
+}
+
+// The first detection of a code with a time code is never reported; each
+// later one, from audio of its own, reaches the host unchanged (a detection
+// without a time code before it is dropped).  All three program layers,
+// one to three repetitions at places that straddle the decoder's 4.8 s
+// searches (two repetitions then give one detection only).
+TEST(ZeltConfirmation, EveryDetectionButTheFirstReachesTheHost) {
+    const int layers[3] = {1, 2, 5};
+    const uint16_t ids[3] = {0x4C93, 0x7A21, 0xE05B};
+    const uint32_t minute = ZeltGenerator::MinuteOfPosixTime(kStart);
+    for (int i = 0; i < 3; ++i)
+        for (int periods = 1; periods <= 3; ++periods) {
+            const std::vector<int> minutes(periods, static_cast<int>(minute));
+            const size_t lead = 48000 + 7919 * (3 * i + periods);  // 1.2 .. 1.8 s
+            const auto pcm = ProgramPeriods(layers[i], ids[i], minutes, lead, 15.0, 40 + periods);
+            const auto raw = OfCode(RunMeter({pcm}, kStart, true), layers[i], ids[i]);
+            ASSERT_GE(raw.size(), static_cast<size_t>(periods - 1)) << layers[i];
+            // Expected: every detection after the first one with a time code.
+            std::vector<std::string> expected;
+            bool first = true;
+            for (const auto& r : raw)
+                if (!first)
+                    expected.push_back(r.text);
+                else if (r.timestamp != 65535)
+                    first = false;
+            const auto host = RunMeter({pcm}, kStart);
+            std::vector<std::string> got;
+            for (const auto& r : host) got.push_back(r.text);
+            EXPECT_EQ(got, expected) << "layer " << layers[i] << ", " << periods << " periods";
+        }
+}
+
+// Repetitions aligned with layer 2's searches (one detection each).  Two whose
+// minutes disagree with the 4.8 s between them confirm nothing; a third that
+// agrees with the second does, with the later minute.  A message that moves
+// within its period (here by 1.2 s) is not confirmed by its earlier place.
+TEST(ZeltConfirmation, MinutesAndPhaseMustAgree) {
+    const uint16_t id = 0x3D5E;
+    const int m = static_cast<int>(ZeltGenerator::MinuteOfPosixTime(kStart));
+    const size_t aligned = 29 * 4800;  // layer 2 searches after frames 29, 77, 125, ...
+    {
+        const auto pcm = ProgramPeriods(2, id, {m, m + 30}, aligned, 12.0, 7);
+        EXPECT_EQ(OfCode(RunMeter({pcm}, kStart, true), 2, id).size(), 2u);
+        EXPECT_TRUE(RunMeter({pcm}, kStart).empty());
+    }
+    {
+        const auto pcm = ProgramPeriods(2, id, {m, m + 30, m + 30}, aligned, 12.0, 8);
+        EXPECT_EQ(OfCode(RunMeter({pcm}, kStart, true), 2, id).size(), 3u);
+        const auto got = RunMeter({pcm}, kStart);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].timestamp, m + 30);
+    }
+    {
+        // The second repetition starts 12 slots later in the 48-slot period.
+        const size_t period = 48000 * 48 / 10, shift = 48000 * 12 / 10;
+        auto a = ProgramPeriods(2, id, {m}, aligned, 0.0, 9);
+        const auto b = ProgramPeriods(2, id, {m, m}, shift, 12.0, 10);
+        ASSERT_EQ(a.size(), aligned + period);
+        a.insert(a.end(), b.begin(), b.end());
+        EXPECT_EQ(OfCode(RunMeter({a}, kStart, true), 2, id).size(), 3u);
+        EXPECT_TRUE(RunMeter({a}, kStart).empty());
+    }
+}
+
+// A commercial flag is one bit: it too needs a second evaluation on audio the
+// first did not use.  One 2.4 s pattern period is seen by overlapping
+// evaluations (the raw display shows it) but never reaches the host; a
+// longer run does.
+TEST(ZeltConfirmation, FlagsNeedIndependentAudioToo) {
+    for (int value : {3, 7}) {
+        ZeltGenerator gen(48000);
+        gen.AddFlag(value);
+        const auto wm = gen.Render(2.4);
+        std::vector<float> mix =
+            Kelvane::Generators::SignalMix::MakeHost(HostKind::PinkNoise, 48000 * 12, 0.1, value);
+        for (size_t i = 0; i < wm.size(); ++i) mix[33333 + i] += static_cast<float>(0.1 * wm[i]);
+        const auto pcm = Kelvane::Generators::SignalMix::ToInt16(mix);
+        const auto raw = OfCode(RunMeter({pcm}, kStart, true), 5, static_cast<uint16_t>(value));
+        EXPECT_GE(raw.size(), 1u) << value;
+        EXPECT_TRUE(OfCode(RunMeter({pcm}, kStart), 5, static_cast<uint16_t>(value)).empty());
     }
 }
 
