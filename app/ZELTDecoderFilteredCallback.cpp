@@ -4,9 +4,9 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cmath>
 #include <cstring>
 
 #include "app/CTavikReportCallback.h"
@@ -189,7 +189,8 @@ bool ZELTDecoderFilteredCallback::Confirmed(const rapidjson::Value& obj, int lay
     code.id = static_cast<uint32_t>(id);
     code.flag = layer == 5 && (id == 3 || id == 7);
     code.end = m_confirm.Unwrap(sampleBlockIndex);
-    const int64_t span = (static_cast<int64_t>(first->value.GetUint()) - last->value.GetUint()) / 100;
+    const int64_t span =
+        (static_cast<int64_t>(first->value.GetUint()) - last->value.GetUint()) / 100;
     // The first symbol lasts 4 frames (program) or 3 (commercial layers).
     code.start = code.end - span - (code.flag ? 3 : 4);
     if (code.flag) {

@@ -19,11 +19,11 @@
 // instance stays unconfigured and reports nothing.
 #pragma once
 
+#include <rapidjson/document.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
-
-#include <rapidjson/document.h>
 
 #include "audiocore/IAudioConsumerCallback.h"
 
@@ -63,14 +63,14 @@ class CTavikReportCallback;
 class ZeltConfirmation {
 public:
     struct Code {
-        int layer = 0;         // 1, 2 or 5
-        bool flag = false;     // a commercial flag (layer 5, id 3 or 7)
-        uint32_t id = 0;       // program id or flag value
-        int32_t minute = -1;   // minute of the 28-day cycle, -1 = none
-        uint32_t phase = 0;    // program: slot of the last symbol in the 48-slot period;
-                               // flag: slot of the pattern in the 24-slot period
-        int64_t end = 0;       // frames, unwrapped
-        int64_t start = 0;     // frames, unwrapped
+        int layer = 0;        // 1, 2 or 5
+        bool flag = false;    // a commercial flag (layer 5, id 3 or 7)
+        uint32_t id = 0;      // program id or flag value
+        int32_t minute = -1;  // minute of the 28-day cycle, -1 = none
+        uint32_t phase = 0;   // program: slot of the last symbol in the 48-slot period;
+                              // flag: slot of the pattern in the 24-slot period
+        int64_t end = 0;      // frames, unwrapped
+        int64_t start = 0;    // frames, unwrapped
     };
     // The end frame of a record, unwrapped: the decoder's frame counter
     // ("sampleBlockIndex") continued across its wrap.

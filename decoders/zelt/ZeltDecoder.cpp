@@ -177,8 +177,7 @@ void SearchCommRs(ZeltDecoderState* state, uint32_t phase) {
                            &out) < 0)
                 continue;
             int errors = 0;
-            for (int i = 0; i < 14; ++i)
-                errors += i != t.erasure && out.symbols[i] != cand[i].best;
+            for (int i = 0; i < 14; ++i) errors += i != t.erasure && out.symbols[i] != cand[i].best;
             const int allowed = (t.erasure < 0 ? 2 : 1) - (bothMarkers ? 0 : 1);
             if (errors <= allowed) {
                 decoded = true;

@@ -207,8 +207,10 @@ std::vector<int16_t> ProgramPeriods(int layer, uint16_t id, const std::vector<in
                                     size_t leadSamples, double tailSeconds, uint32_t seed,
                                     double ratioDb = kRatioDb) {
     const size_t period = 48000 * 48 / 10;
-    const size_t n = leadSamples + minutes.size() * period + static_cast<size_t>(tailSeconds * 48000);
-    std::vector<float> mix = Kelvane::Generators::SignalMix::MakeHost(HostKind::PinkNoise, n, 0.1, seed);
+    const size_t n =
+        leadSamples + minutes.size() * period + static_cast<size_t>(tailSeconds * 48000);
+    std::vector<float> mix =
+        Kelvane::Generators::SignalMix::MakeHost(HostKind::PinkNoise, n, 0.1, seed);
     const double gain = std::pow(10.0, ratioDb / 20.0);  // watermark and host both at RMS 0.1
     for (size_t p = 0; p < minutes.size(); ++p) {
         if (minutes[p] < 0) continue;

@@ -200,9 +200,9 @@ private:
             return 110.0 * std::pow(2.0, semis / 12.0);
         };
         m_voices.clear();
-        Add(freq(1, deg(m_rng)), 1.0, 0.6);       // melody, harmonics into the ZELT band
-        Add(freq(0, deg(m_rng) % 5), 0.8, 1.2);   // bass
-        if (m_rng() % 2)                          // a chord every other note
+        Add(freq(1, deg(m_rng)), 1.0, 0.6);      // melody, harmonics into the ZELT band
+        Add(freq(0, deg(m_rng) % 5), 0.8, 1.2);  // bass
+        if (m_rng() % 2)                         // a chord every other note
             for (int k = 0; k < 3; ++k) Add(freq(1, (deg(m_rng) + 2 * k) % 10), 0.4, 2.0);
     }
     std::mt19937 m_rng;
@@ -240,7 +240,8 @@ private:
     void NewSegment() {
         std::uniform_real_distribution<double> len(0.3, 8.0), lf(std::log(200.0), std::log(4000.0));
         m_len = m_left = static_cast<size_t>(len(m_rng) * kRate);
-        const int kind = static_cast<int>(m_rng() % 4);  // 0 tone, 1 lin sweep, 2 log sweep, 3 chord
+        const int kind =
+            static_cast<int>(m_rng() % 4);  // 0 tone, 1 lin sweep, 2 log sweep, 3 chord
         m_sweep = kind == 1 || kind == 2 ? kind : 0;
         m_tones = kind == 3 ? 3 + m_rng() % 2 : 1;
         for (size_t k = 0; k < m_tones; ++k) {
@@ -273,14 +274,16 @@ public:
 private:
     bool Speak() {
         static const char* kWords[] = {
-            "the", "news", "at", "nine", "weather", "tonight", "rain", "across", "the", "north",
-            "sunny", "spells", "later", "market", "prices", "rose", "sharply", "government",
-            "minister", "said", "today", "football", "match", "ended", "two", "one", "after",
-            "extra", "time", "traffic", "heavy", "on", "motorway", "listeners", "call", "us",
-            "music", "next", "hour", "interview", "with", "author", "about", "her", "new", "book",
-            "thank", "you", "very", "much", "and", "now", "sport", "report", "from", "stadium"};
-        static const char* kVoices[] = {"en",    "en-us", "en+f3", "en+m3", "de",
-                                        "fr",    "es",    "it",    "en+f2", "en-us+m1"};
+            "the",      "news",    "at",      "nine",       "weather",   "tonight",   "rain",
+            "across",   "the",     "north",   "sunny",      "spells",    "later",     "market",
+            "prices",   "rose",    "sharply", "government", "minister",  "said",      "today",
+            "football", "match",   "ended",   "two",        "one",       "after",     "extra",
+            "time",     "traffic", "heavy",   "on",         "motorway",  "listeners", "call",
+            "us",       "music",   "next",    "hour",       "interview", "with",      "author",
+            "about",    "her",     "new",     "book",       "thank",     "you",       "very",
+            "much",     "and",     "now",     "sport",      "report",    "from",      "stadium"};
+        static const char* kVoices[] = {"en", "en-us", "en+f3", "en+m3", "de",
+                                        "fr", "es",    "it",    "en+f2", "en-us+m1"};
         std::string text;
         for (int sentence = 0; sentence < 6; ++sentence) {
             const int words = 5 + static_cast<int>(m_rng() % 12);
@@ -348,8 +351,8 @@ void PrintRates(const char* name, const std::vector<Record>& recs, double hours)
 }
 
 int FalseRates(double hours) {
-    const char* kinds[6] = {"silence", "white noise", "pink noise", "tonal music", "sweeps+chords",
-                            "speech"};
+    const char* kinds[6] = {"silence",     "white noise",   "pink noise",
+                            "tonal music", "sweeps+chords", "speech"};
     const size_t chunkSeconds = 10;
     const int chunks = static_cast<int>(hours * 3600.0 / chunkSeconds + 0.5);
     const double h = chunks * double(chunkSeconds) / 3600.0;
@@ -367,12 +370,24 @@ int FalseRates(double hours) {
             std::vector<float> host;
             std::vector<int16_t> pcm;
             switch (k) {
-                case 0: pcm.assign(n, 0); break;
-                case 1: host = SignalMix::MakeHost(HostKind::WhiteNoise, n, 0.1, 1000 + c); break;
-                case 2: host = SignalMix::MakeHost(HostKind::PinkNoise, n, 0.1, 900000 + c); break;
-                case 3: host = tonal.Next(n); break;
-                case 4: host = sweeps.Next(n); break;
-                default: ok = speech.Next(n, &pcm); break;
+                case 0:
+                    pcm.assign(n, 0);
+                    break;
+                case 1:
+                    host = SignalMix::MakeHost(HostKind::WhiteNoise, n, 0.1, 1000 + c);
+                    break;
+                case 2:
+                    host = SignalMix::MakeHost(HostKind::PinkNoise, n, 0.1, 900000 + c);
+                    break;
+                case 3:
+                    host = tonal.Next(n);
+                    break;
+                case 4:
+                    host = sweeps.Next(n);
+                    break;
+                default:
+                    ok = speech.Next(n, &pcm);
+                    break;
             }
             if (!host.empty()) pcm = SignalMix::ToInt16(host);
             chain.Feed(pcm);
@@ -393,8 +408,8 @@ int FalseRates(double hours) {
 
 // One watermarked file of the wrong-report measurement.
 struct Trial {
-    const char* kind;   // "program L1", ..., "RS commercial", "flag 3", "flag 7"
-    bool mixed;         // TESK 6 and TESK 2 programs on the same channel
+    const char* kind;  // "program L1", ..., "RS commercial", "flag 3", "flag 7"
+    bool mixed;        // TESK 6 and TESK 2 programs on the same channel
     uint32_t seed;
 };
 
@@ -540,10 +555,11 @@ int WrongReports(int reps, double seconds) {
             std::sort(firsts.begin(), firsts.end());
             const double median = firsts.empty() ? -1 : firsts[firsts.size() / 2];
             const double worst = firsts.empty() ? -1 : firsts.back();
-            std::printf("%-14s %-17s %3d/%d with a report (%3.0f%%), first after median %.1f s, "
-                        "worst %.1f s; %d exact, %d without time code, %d wrong\n",
-                        kind, mixed ? "+TESK 6 +TESK 2" : "alone", withReport, reps,
-                        100.0 * withReport / reps, median, worst, exact, noTime, wrong);
+            std::printf(
+                "%-14s %-17s %3d/%d with a report (%3.0f%%), first after median %.1f s, "
+                "worst %.1f s; %d exact, %d without time code, %d wrong\n",
+                kind, mixed ? "+TESK 6 +TESK 2" : "alone", withReport, reps,
+                100.0 * withReport / reps, median, worst, exact, noTime, wrong);
             for (const auto& e : examples) std::printf("    wrong: %s\n", e.c_str());
             std::fflush(stdout);
             allWrong += wrong;
@@ -659,9 +675,12 @@ int main(int argc, char** argv) {
     if (argc >= 2 && !std::strcmp(argv[1], "false"))
         return FalseRates(argc >= 3 ? std::atof(argv[2]) : 2.0);
     if (argc >= 2 && !std::strcmp(argv[1], "wrong"))
-        return WrongReports(argc >= 3 ? std::atoi(argv[2]) : 10, argc >= 4 ? std::atof(argv[3]) : 90.0);
+        return WrongReports(argc >= 3 ? std::atoi(argv[2]) : 10,
+                            argc >= 4 ? std::atof(argv[3]) : 90.0);
     if (argc >= 2 && !std::strcmp(argv[1], "sweep"))
         return Sweep(argc >= 3 ? std::atof(argv[2]) : 60.0, argc >= 4 ? argv[3] : nullptr);
-    std::fprintf(stderr, "usage: zelt_measure false [hours] | wrong [reps [seconds]] | sweep [seconds [kind]]\n");
+    std::fprintf(
+        stderr,
+        "usage: zelt_measure false [hours] | wrong [reps [seconds]] | sweep [seconds [kind]]\n");
     return 2;
 }
