@@ -22,6 +22,16 @@
 #include <cstdio>
 #include <string>
 
+// A number member read as a 64-bit integer when it is not written as one
+// (1e300, 2.5): truncated toward zero and pinned to the int64 range, since a
+// value beyond it has no int64 form.
+inline int64_t TeskJsonDoubleToInt64(double v) {
+    if (!(v == v)) return 0;
+    if (v >= 9223372036854775808.0) return INT64_MAX;
+    if (v < -9223372036854775808.0) return INT64_MIN;
+    return int64_t(v);
+}
+
 // The member values of one detection text, already in their written form.
 struct TeskDetectionText {
     double elapsedTime = 0.0;
