@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,43 @@ TEST(FuzzFindings, HugeNumbersInDetectionTextsArePinned) {
     ASSERT_TRUE(CTesk6DecoderFilteredCallback::ExtractRecord(Tesk6Text("1e300", "-1e300"), r));
     EXPECT_EQ(r.firstSymAge, int32_t(INT64_MAX));
     EXPECT_EQ(r.timestamp, int32_t(INT64_MIN));
+}
+
+// The text with member `key` set to the JSON value text `value`.
+std::string With(const std::string& text, const std::string& key, const std::string& value) {
+    return std::regex_replace(text, std::regex("\"" + key + "\":[^,}]*"),
+                              "\"" + key + "\":" + value);
+}
+
+std::string AsTesk2(std::string text) {
+    text.replace(text.find("TESK6"), 5, "TESK2");
+    return text.erase(text.find(R"("transmission":0,)"), 17);
+}
+
+// Sample block indices from 2^27 on (TESK 6; 2^24 for TESK 2) give block
+// times beyond 32 bits of ms, a float to integer conversion without a result
+// (the sanitizer build checks it here). No decoder writes such indices, so
+// all that is asked of the filters is to read them; a pair at ordinary
+// indices is still confirmed.
+TEST(FuzzFindings, HugeSampleBlockIndicesAreRead) {
+    const std::string first = Tesk6Text("2528", "504921610");
+    const std::string second = With(With(first, "elapsedTime", "13.072"), "timestamp", "504921612");
+    for (const uint32_t base : {346u, 4000000000u}) {
+        std::vector<std::string> out;
+        const std::string a = With(first, "sampleBlockIndex", std::to_string(base));
+        const std::string b = With(second, "sampleBlockIndex", std::to_string(base + 62));
+        const std::string b2 = With(second, "sampleBlockIndex", std::to_string(base + 750));
+        CTesk6DCFilter t6;
+        CTesk2DCFilter t2;
+        t6.ProcessDetection(a, out);
+        t2.ProcessDetection(AsTesk2(a), out);
+        const int pairs6 = t6.ProcessDetection(b, out);
+        const int pairs2 = t2.ProcessDetection(AsTesk2(b2), out);
+        if (base == 346u) {
+            EXPECT_EQ(pairs6, 2);
+            EXPECT_EQ(pairs2, 2);
+        }
+    }
 }
 
 }  // namespace
