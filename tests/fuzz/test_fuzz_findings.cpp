@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "app/CHybridDecoderFilteredCallback.h"
+#include "app/CTavikReportCallback.h"
 #include "app/CTesk6DecoderFilteredCallback.h"
+#include "app/HostInterface.h"
+#include "app/RunConfiguration.h"
 #include "decoders/tesk2/CTesk2DCFilter.h"
 #include "decoders/tesk6/CTesk6DCFilter.h"
 
@@ -83,6 +87,45 @@ TEST(FuzzFindings, HugeSampleBlockIndicesAreRead) {
             EXPECT_EQ(pairs2, 2);
         }
     }
+}
+
+class Codes : public CTavikReportCallback {
+public:
+    void setAudioCodes(unsigned int, std::string* text) override { texts.push_back(*text); }
+    void LogCallbackMessage(int, char*) override {}
+    void calculateMeterLevel(void*, int, int) override {}
+    std::vector<std::string> texts;
+};
+
+// Runs `texts` through a filtered callback of type Callback on channel 0.
+template <class Callback>
+std::vector<std::string> Filtered(const std::vector<std::string>& texts) {
+    Codes codes;
+    SampleAppConfigurationData cfg{};
+    cfg.reportMode = kReportModeJson;
+    cfg.reportCallback = &codes;
+    Callback callback;
+    char name[] = "ch0";
+    callback.init(&cfg, 1, 0, 0, name);
+    for (const std::string& t : texts) callback.ResultCallback(t);
+    diagMessage.reset();
+    return codes.texts;
+}
+
+// A confirmed program pair whose elapsed times lie 1e300 s apart reaches the
+// time-code anchors, whose differences in whole seconds had no int64 value
+// (checked by the fuzz build; both codes are still reported).
+TEST(FuzzFindings, HugeElapsedTimesReachTheAnchors) {
+    ReportTw = ReportT2 = true;
+    bTwRawOutput = bT2RawOutput = false;
+    const std::string first = Tesk6Text("2528", "504921610");
+    const std::string second = With(With(With(first, "elapsedTime", "1e300"), "timestamp",
+                                          "504921612"),
+                                     "sampleBlockIndex", "408");
+    EXPECT_EQ(Filtered<CTesk6DecoderFilteredCallback>({first, second}).size(), 2u);
+    const std::string second2 = With(second, "sampleBlockIndex", "1096");
+    EXPECT_EQ(Filtered<CHybridDecoderFilteredCallback>({AsTesk2(first), AsTesk2(second2)}).size(),
+              2u);
 }
 
 }  // namespace
