@@ -2,12 +2,14 @@
 # missing, builds, and runs every test in the normal build, then the whole
 # suite under AddressSanitizer + UndefinedBehaviorSanitizer and the
 # cross-thread tests under ThreadSanitizer. `make check` is the quick
-# normal-build run for day-to-day work.
+# normal-build run for day-to-day work. `make fuzz` runs every fuzz target for
+# FUZZ_SECONDS each (scripts/fuzz.sh).
 JOBS   ?= $(shell nproc)
 BUILD  ?= build
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 60
 
-.PHONY: deps build check test demo sanitize asan tsan bench clean
+.PHONY: deps build check test demo sanitize asan tsan bench fuzz clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -39,8 +41,13 @@ tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L threads
 
+# libFuzzer targets (clang, ASan + UBSan) in build-fuzz/, FUZZ_SECONDS each;
+# findings land in build-fuzz/fuzz-findings/<target>/.
+fuzz: deps
+	JOBS=$(JOBS) bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
 bench: build
 	for b in $(BUILD)/bench/bench_*; do [ -x $$b ] && $$b; done
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

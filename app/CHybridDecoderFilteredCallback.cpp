@@ -117,8 +117,8 @@ void CHybridDecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r)
     RecordPtr& a1 = slots.anchor1;
     RecordPtr& main = slots.main;
     if (a0 && a1) {
-        const int64_t e0 = int64_t(a0->elapsedTime);
-        const int64_t e1 = int64_t(a1->elapsedTime);
+        const int64_t e0 = TeskElapsedSeconds(a0->elapsedTime);
+        const int64_t e1 = TeskElapsedSeconds(a1->elapsedTime);
         const int64_t t0 = int64_t(uint32_t(a0->timestamp));
         const int64_t t1 = int64_t(uint32_t(a1->timestamp));
         const int64_t de = e1 < e0 ? e0 - e1 : e1 - e0;
@@ -139,7 +139,7 @@ void CHybridDecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r)
     if (!main || m_mainAnchorReplaced) return;
     // Bit 31 of the anchor's time code is the daylight-saving flag.
     const uint32_t anchorTs = uint32_t(main->timestamp);
-    const int64_t d = int64_t(r.elapsedTime - main->elapsedTime);
+    const int64_t d = TeskElapsedSeconds(r.elapsedTime - main->elapsedTime);
     // The anchor's seconds advanced on the 31-bit cycle: a correction across the rollover
     // continues from 0.
     const uint32_t candidate = TeskCodeAdvance(anchorTs & 0x7FFFFFFFu, d, TESK2_CODE_CYCLE);

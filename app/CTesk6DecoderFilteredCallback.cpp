@@ -84,7 +84,7 @@ void CTesk6DecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r) 
     RecordPtr& a1 = slots.anchor1;
     RecordPtr& main = slots.main;
     if (a0 && a1) {
-        const int64_t de = int64_t(a1->elapsedTime - a0->elapsedTime);
+        const int64_t de = TeskElapsedSeconds(a1->elapsedTime - a0->elapsedTime);
         // Time codes wrap at 2^29 s (2027-01-05): differences are taken on the cycle.
         const int64_t dt =
             TeskCodeDifference(uint32_t(a1->timestamp), uint32_t(a0->timestamp), TESK6_CODE_CYCLE);
@@ -93,7 +93,7 @@ void CTesk6DecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r) 
         a1.reset();
     }
     if (!main) return;
-    const int64_t d = int64_t(r.elapsedTime - main->elapsedTime);
+    const int64_t d = TeskElapsedSeconds(r.elapsedTime - main->elapsedTime);
     int32_t& count = m_correctionCount[s];
     if (count > 1) {
         main.reset();

@@ -65,7 +65,7 @@ int64_t CTeskFilteredCallback::ReadInt(const rapidjson::Value& o, const char* ke
     if (it == o.MemberEnd() || !it->value.IsNumber()) return 0;
     if (it->value.IsInt64()) return it->value.GetInt64();
     if (it->value.IsUint64()) return int64_t(it->value.GetUint64());
-    return int64_t(it->value.GetDouble());
+    return TeskInt64(it->value.GetDouble());
 }
 
 const rapidjson::Value* CTeskFilteredCallback::ReadRecord(rapidjson::Document& doc,

@@ -52,9 +52,11 @@ private:
     static constexpr const char* kKey = kTesk2Key;
     static constexpr bool kHasTransmission = false;
     static uint16_t DistCode(const char* text) { return Tesk2DistCode(text); }
-    // Time of a 64-sample block at 24 kHz in ms, truncated.
+    // Time of a 64-sample block at 24 kHz in ms, truncated, modulo 2^32 like
+    // the rest of the filter's time arithmetic.
     static uint32_t BlockTimeMs(uint32_t sampleBlockIndex) {
-        return uint32_t(double(float(sampleBlockIndex) * 1000.0f) * 0.0026666666666666666);
+        return uint32_t(
+            uint64_t(double(float(sampleBlockIndex) * 1000.0f) * 0.0026666666666666666));
     }
     int Validate(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b,
                  int allowNegative) const {

@@ -54,9 +54,11 @@ private:
     static constexpr bool kHasTransmission = true;
     // "dist": "PC" 0, "FD1" 1, "FD2" 2, "FD3" 3, any other text 4.
     static uint16_t DistCode(const char* text) { return Tesk6DistCode(text); }
-    // Time of a 32 ms sample block in ms (single precision, truncated).
+    // Time of a 32 ms sample block in ms (single precision, truncated),
+    // modulo 2^32 like the rest of the filter's time arithmetic (indices from
+    // 2^27 on give more than 32 bits of ms).
     static uint32_t BlockTimeMs(uint32_t sampleBlockIndex) {
-        return uint32_t(float(sampleBlockIndex) * 1000.0f * 0.032f);
+        return uint32_t(uint64_t(float(sampleBlockIndex) * 1000.0f * 0.032f));
     }
     int Validate(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b,
                  int allowNegative) const {

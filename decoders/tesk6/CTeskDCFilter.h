@@ -182,7 +182,7 @@ private:
         } else if (it->value.IsUint64()) {
             out = int64_t(it->value.GetUint64());
         } else {
-            out = int64_t(it->value.GetDouble());
+            out = TeskInt64(it->value.GetDouble());
         }
         return true;
     }

@@ -22,6 +22,28 @@
 #include <cstdio>
 #include <string>
 
+// A number member of a detection text not written as an integer (1e300, 2.5)
+// as a 64-bit integer: truncated toward zero and pinned to the int64 range (a
+// value beyond it has no int64 form; NaN gives 0).
+inline int64_t TeskInt64(double v) {
+    if (!(v == v)) return 0;
+    if (v >= 9223372036854775808.0) return INT64_MAX;
+    if (v < -9223372036854775808.0) return INT64_MIN;
+    return int64_t(v);
+}
+
+// Whole seconds of an elapsed time (or of a difference of two), truncated
+// toward zero and pinned to +-2^40 s: far beyond any audio, and small enough
+// that sums and differences with other such values and with time codes stay
+// within int64.
+inline int64_t TeskElapsedSeconds(double seconds) {
+    constexpr double kLimit = 1099511627776.0;  // 2^40
+    if (!(seconds == seconds)) return 0;
+    if (seconds > kLimit) return int64_t(kLimit);
+    if (seconds < -kLimit) return -int64_t(kLimit);
+    return int64_t(seconds);
+}
+
 // The member values of one detection text, already in their written form.
 struct TeskDetectionText {
     double elapsedTime = 0.0;
