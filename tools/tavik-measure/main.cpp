@@ -453,6 +453,44 @@ struct Sent {
     bool found = false;
 };
 
+std::string Hex(uint64_t v) {
+    char b[32];
+    std::snprintf(b, sizeof b, "0x%llx", (unsigned long long)v);
+    return b;
+}
+
+// What was sent, for the examples of wrong reports; the time code is the one
+// expected at the report's elapsedTime.
+std::string Describe(const Sent& s, const Report& r) {
+    std::string d = std::string(kRowFamily[s.row]) + " " + kRowKind[s.row];
+    char b[96];
+    switch (s.row) {
+        case kT6Prog:
+        case kT6CommStd:
+            std::snprintf(b, sizeof b, " sid %u%s%s code %u", s.m6.sid,
+                          s.row == kT6Prog ? " dist " : "", s.row == kT6Prog ? s.dist.c_str() : "",
+                          Tesk6Generator::TimestampAt(s.m6, r.elapsed - s.lead -
+                                                                kTesk6MessageSeconds));
+            break;
+        case kT2Prog:
+        case kT2CommStd:
+            std::snprintf(b, sizeof b, " sid %u%s%s code %u", s.m2.sid,
+                          s.row == kT2Prog ? " dist " : "", s.row == kT2Prog ? s.dist.c_str() : "",
+                          Tesk2Generator::TimestampAt(s.m2, r.elapsed - s.lead -
+                                                                kTesk2MessageSeconds));
+            break;
+        case kT6CommRs:
+        case kT2CommRs:
+        case kZ4:
+            std::snprintf(b, sizeof b, " commId %s", s.commId.c_str());
+            break;
+        default:
+            std::snprintf(b, sizeof b, " id %s minute %lld", s.zeltId.c_str(), s.minute);
+    }
+    std::snprintf(b + std::strlen(b), sizeof b - std::strlen(b), " from %.1f s", s.lead);
+    return d + b;
+}
+
 bool Matches(const Sent& s, const Report& r) {
     if (s.row != r.row) return false;
     switch (s.row) {
@@ -477,11 +515,6 @@ bool Matches(const Sent& s, const Report& r) {
     }
 }
 
-std::string Hex(uint64_t v) {
-    char b[32];
-    std::snprintf(b, sizeof b, "0x%llx", (unsigned long long)v);
-    return b;
-}
 
 uint64_t ValidCommId(std::mt19937& rng, int bits) {
     uint64_t id = ((uint64_t(rng()) << 32) | rng()) & ((1ull << bits) - 1);
@@ -670,7 +703,12 @@ Result RunWrong(const Item& it, const Options& o) {
                 char at[96];
                 std::snprintf(at, sizeof at, "%s file %d.%d at %.1f s: ", it.signal.c_str(),
                               it.index, f, r.arrival);
-                Example(&res, o, "W/" + std::to_string(r.row), at + r.text);
+                std::string sentText;
+                for (const Sent& s : sent)
+                    if (FamilyOf(s.row) == FamilyOf(r.row))
+                        sentText += (sentText.empty() ? "" : "; ") + Describe(s, r);
+                Example(&res, o, "W/" + std::to_string(r.row),
+                        at + r.text + " (sent: " + sentText + ")");
             } else {
                 res.sums[Key("X", "all", r.row)] += 1;
             }
