@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace Kelvane {
@@ -15,15 +16,50 @@ namespace Generators {
 enum class HostKind {
     Silence,     // all zero
     WhiteNoise,  // flat spectrum
-    PinkNoise    // -3 dB per octave (1/f power)
+    PinkNoise,   // -3 dB per octave (1/f power)
+    // Music-like: a chord pad, a bass line, a melody with vibrato and
+    // portamento, arpeggios, swept sines and a light noise hi-hat, in
+    // sections of changing tempo, key, scale, timbre and loudness.
+    Music,
+    // Test tones: steady sines, two or three sines together, stepped tones,
+    // warbles and linear or logarithmic sweeps, with short pauses between.
+    Tones
+};
+
+// A host signal rendered piece by piece: consecutive Render calls continue one
+// uninterrupted signal, so hours of audio need no more memory than one piece.
+// The level is set by a fixed gain measured once on the start of the signal
+// (20 s for noise, three minutes for the tonal kinds), so it sits close to
+// `rms` on average (within a few dB over minutes) without following the
+// music's own loudness changes. Deterministic per kind, seed and rate.
+class HostStream {
+public:
+    HostStream(HostKind kind, double rms = 0.1, uint32_t seed = 1, int sampleRate = 48000);
+    ~HostStream();
+    HostStream(HostStream&&) noexcept;
+    HostStream& operator=(HostStream&&) noexcept;
+
+    void Render(float* out, std::size_t count);
+    std::vector<float> Render(std::size_t count);
+
+    struct Engine;  // synthesis state (SignalMix.cpp)
+
+private:
+    std::unique_ptr<Engine> engine_;
+    float gain_ = 0.0f;
 };
 
 class SignalMix {
 public:
     // Returns `count` samples of the host kind, scaled to the RMS level `rms`
-    // (full scale 1.0; ignored for silence). `seed` selects the noise sequence.
+    // over the whole signal (full scale 1.0; ignored for silence). `seed`
+    // selects the sequence; `sampleRate` matters for the tonal kinds only.
     static std::vector<float> MakeHost(HostKind kind, std::size_t count, double rms = 0.1,
-                                       uint32_t seed = 1);
+                                       uint32_t seed = 1, int sampleRate = 48000);
+
+    // Parses a host kind name: "silence", "white", "pink", "music", "tones".
+    static bool ParseHostKind(const char* name, HostKind* kind);
+    static const char* HostKindName(HostKind kind);
 
     // RMS of a signal over all its samples (0 for an empty signal).
     static double Rms(const float* samples, std::size_t count);

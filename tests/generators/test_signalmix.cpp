@@ -10,6 +10,27 @@ using namespace Kelvane::Generators;
 
 namespace {
 
+// Spectral flatness (geometric over arithmetic mean of the power spectrum) of
+// 2048 samples from `at`, 4 to 16 kHz at 48 kHz: near 0.56 for white noise,
+// far lower for a signal made of a few tones.
+double Flatness(const std::vector<float>& x, size_t at) {
+    constexpr int kN = 2048;
+    double logSum = 0, sum = 0;
+    int bins = 0;
+    for (int k = kN / 12; k < kN / 3; k += 5, ++bins) {
+        double re = 0, im = 0;
+        for (int i = 0; i < kN; ++i) {
+            const double w = 0.5 - 0.5 * std::cos(2 * M_PI * i / kN);
+            re += w * x[at + size_t(i)] * std::cos(2 * M_PI * k * i / kN);
+            im -= w * x[at + size_t(i)] * std::sin(2 * M_PI * k * i / kN);
+        }
+        const double p = re * re + im * im + 1e-20;
+        logSum += std::log(p);
+        sum += p;
+    }
+    return std::exp(logSum / bins) / (sum / bins);
+}
+
 // Energy of the first difference relative to the signal's energy: 2 for white
 // noise, small for noise whose power sits at low frequencies.
 double DiffRatio(const std::vector<float>& x) {
@@ -34,6 +55,46 @@ TEST(SignalMix, HostSignals) {
     EXPECT_EQ(SignalMix::MakeHost(HostKind::PinkNoise, 48000, 0.1, 5), p);
     EXPECT_NE(SignalMix::MakeHost(HostKind::WhiteNoise, 100, 0.1, 6),
               std::vector<float>(w.begin(), w.begin() + 100));
+}
+
+// The tonal hosts: exact level, deterministic, tonal (not noise-like) where
+// they sound, and a stream rendered piece by piece is one continuous signal
+// near the requested level.
+TEST(SignalMix, TonalHosts) {
+    HostKind kind;
+    ASSERT_TRUE(SignalMix::ParseHostKind("music", &kind));
+    EXPECT_EQ(kind, HostKind::Music);
+    EXPECT_FALSE(SignalMix::ParseHostKind("speech", &kind));
+    const auto white = SignalMix::MakeHost(HostKind::WhiteNoise, 48000, 0.1, 2);
+    EXPECT_GT(Flatness(white, 1000), 0.3);
+    for (HostKind k : {HostKind::Music, HostKind::Tones}) {
+        SCOPED_TRACE(SignalMix::HostKindName(k));
+        const size_t n = 30 * 48000;
+        const auto x = SignalMix::MakeHost(k, n, 0.1, 7);
+        EXPECT_NEAR(SignalMix::Rms(x), 0.1, 1e-5);
+        EXPECT_EQ(SignalMix::MakeHost(k, n, 0.1, 7), x);
+        EXPECT_NE(SignalMix::MakeHost(k, 48000, 0.1, 8),
+                  std::vector<float>(x.begin(), x.begin() + 48000));
+        // Tonal in most of the one-second windows that carry sound.
+        int sounding = 0, tonal = 0;
+        for (size_t at = 0; at + 2048 < n; at += 48000) {
+            if (SignalMix::Rms(x.data() + at, 2048) < 0.01) continue;
+            ++sounding;
+            tonal += Flatness(x, at) < 0.1;
+        }
+        EXPECT_GE(sounding, 20);
+        EXPECT_GE(tonal, sounding * 8 / 10);
+
+        HostStream stream(k, 0.1, 7);
+        std::vector<float> pieces;
+        for (size_t len : {1000u, 64u, 1u, 47935u, 9u})
+            for (float v : stream.Render(len)) pieces.push_back(v);
+        const double g = SignalMix::Rms(pieces) / SignalMix::Rms(x.data(), pieces.size());
+        for (size_t i = 0; i < pieces.size(); i += 97)
+            ASSERT_NEAR(pieces[i], x[i] * g, 1e-5) << i;
+        const auto minutes = stream.Render(90 * 48000);
+        EXPECT_NEAR(20 * std::log10(SignalMix::Rms(minutes) / 0.1), 0.0, 4.0);
+    }
 }
 
 TEST(SignalMix, MixesAtTheRequestedRatio) {

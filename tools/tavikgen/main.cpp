@@ -39,7 +39,9 @@ const char kUsage[] =
     "  -n, --channels N       1 to 6 channels (default 2)\n"
     "  -d, --seconds S        length (default 60, or the host file's length)\n"
     "      --float            32-bit float samples (default 16-bit)\n"
-    "      --host H           silence, white, pink (default) or a host audio file\n"
+    "      --host H           silence, white, pink (default), music (music-like tonal\n"
+    "                         voices), tones (steady, stepped and swept sines) or a\n"
+    "                         host audio file\n"
     "      --host-level DBFS  RMS level of a noise host, and the reference level of\n"
     "                         the ratio over silence (default -20)\n"
     "      --ratio DB         watermark-to-host ratio, RMS over the whole file, for each\n"
@@ -138,7 +140,7 @@ Options ParseOptions(int argc, char** argv) {
         } else if (a == "--float") {
             o.isFloat = true;
         } else if (a == "--host") {
-            o.host = value("silence, white, pink or a file");
+            o.host = value("silence, white, pink, music, tones or a file");
         } else if (a == "--host-level") {
             if (!ParseDouble(value("a level"), &d) || d > 0 || d < -120)
                 UsageError("host level must be -120 to 0 dBFS");
@@ -334,7 +336,7 @@ int main(int argc, char** argv) {
     // Host signal of every output channel.
     HostFile hostFile;
     HostKind kind = HostKind::PinkNoise;
-    const bool fromFile = o.host != "silence" && o.host != "white" && o.host != "pink";
+    const bool fromFile = !SignalMix::ParseHostKind(o.host.c_str(), &kind);
     if (fromFile) {
         hostFile = ReadHostFile(o.host);
         if (o.rate == 0) o.rate = hostFile.rate;
@@ -344,10 +346,6 @@ int main(int argc, char** argv) {
         if (hostFile.channels.empty() || hostFile.channels[0].empty())
             Fail(o.host + ": host file holds no audio");
         if (o.seconds == 0) o.seconds = static_cast<double>(hostFile.channels[0].size()) / o.rate;
-    } else {
-        kind = o.host == "silence" ? HostKind::Silence
-               : o.host == "white" ? HostKind::WhiteNoise
-                                   : HostKind::PinkNoise;
     }
     if (o.rate == 0) o.rate = 48000;
     if (o.seconds == 0) o.seconds = 60;
@@ -363,7 +361,8 @@ int main(int argc, char** argv) {
             std::copy(src.begin(), src.begin() + static_cast<long>(std::min(src.size(), frames)),
                       ch.begin());
         } else {
-            ch = SignalMix::MakeHost(kind, frames, hostLevel, o.seed + static_cast<uint32_t>(c));
+            ch = SignalMix::MakeHost(kind, frames, hostLevel, o.seed + static_cast<uint32_t>(c),
+                                     o.rate);
         }
     }
 
