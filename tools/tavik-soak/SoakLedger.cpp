@@ -199,7 +199,8 @@ void SoakLedger::Report(unsigned channel, double t, const char* text) {
 
     const ParsedReport r = ParseDetection(text);
     if (!r.ok) {
-        Wrong(totals_.wrongKind, channel, t, r.problem, text);
+        const bool commStd = r.problem.find("COMM_STD") != std::string::npos;
+        Wrong(commStd ? totals_.wrongCommStd : totals_.wrongUnknown, channel, t, r.problem, text);
         return;
     }
     Code* code = Find(ch.current, r.key);

@@ -61,14 +61,14 @@ struct Totals {
     // A commercial identifier or ZELT program id again within 0.3 s (ZELT: in
     // the same second): the copies several depths report of one message.
     uint64_t copies = 0;
-    uint64_t wrongKind = 0;      // a kind of code never sent (e.g. TESK 6 COMM_STD)
-    uint64_t wrongUnknown = 0;   // a code never sent
+    uint64_t wrongCommStd = 0;   // a standard commercial code (the soak sends none)
+    uint64_t wrongUnknown = 0;   // a code never sent, or a kind of text the soak does not send
     uint64_t wrongChannel = 0;   // a code sent on another channel
     uint64_t wrongLate = 0;      // a code of a segment that ended more than the grace ago
     uint64_t wrongTime = 0;      // a time far from the audio clock
     uint64_t wrongNoTime = 0;    // a TESK program code with time code -1 (a meaningless time)
     uint64_t Wrong() const {
-        return wrongKind + wrongUnknown + wrongChannel + wrongLate + wrongTime + wrongNoTime;
+        return wrongCommStd + wrongUnknown + wrongChannel + wrongLate + wrongTime + wrongNoTime;
     }
     uint64_t Expected() const;
     uint64_t Received() const;
