@@ -223,8 +223,9 @@ void SoakLedger::Report(unsigned channel, double t, const char* text) {
         Wrong(totals_.wrongUnknown, channel, t, "never sent", text);
         return;
     }
-    if (r.hasTime && r.timestamp < 0) {
-        Wrong(totals_.wrongNoTime, channel, t, "time code -1", text);
+    if ((r.kind == kT6Prog || r.kind == kT2Prog) && r.timestamp < 0) {
+        ++totals_.withoutTime;
+        ++code->reports;
         return;
     }
     if (r.hasTime) {

@@ -66,10 +66,13 @@ struct Totals {
     uint64_t wrongChannel = 0;   // a code sent on another channel
     uint64_t wrongLate = 0;      // a code of a segment that ended more than the grace ago
     uint64_t wrongTime = 0;      // a time far from the audio clock
-    uint64_t wrongNoTime = 0;    // a TESK program code with time code -1 (a meaningless time)
     uint64_t Wrong() const {
-        return wrongCommStd + wrongUnknown + wrongChannel + wrongLate + wrongTime + wrongNoTime;
+        return wrongCommStd + wrongUnknown + wrongChannel + wrongLate + wrongTime;
     }
+    // TESK program codes reported without a time code (timestamp -1): the
+    // detection filter reports a program code so when two detections of it
+    // disagree in time; the same block's timed report usually follows.
+    uint64_t withoutTime = 0;
     uint64_t Expected() const;
     uint64_t Received() const;
     uint64_t Missing() const;
