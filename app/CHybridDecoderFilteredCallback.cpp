@@ -122,7 +122,13 @@ void CHybridDecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r)
         const int64_t t0 = int64_t(uint32_t(a0->timestamp));
         const int64_t t1 = int64_t(uint32_t(a1->timestamp));
         const int64_t de = e1 < e0 ? e0 - e1 : e1 - e0;
-        const int64_t dt = e1 < e0 ? t0 - t1 : t1 - t0;
+        // Codes of the same daylight-saving flag are compared on the 31-bit cycle, so two
+        // anchors on either side of the rollover (2063) still agree.
+        const bool sameFlag = ((t0 ^ t1) & 0x80000000) == 0;
+        const uint32_t s0 = uint32_t(t0) & 0x7FFFFFFFu, s1 = uint32_t(t1) & 0x7FFFFFFFu;
+        const int64_t dt = !sameFlag  ? (e1 < e0 ? t0 - t1 : t1 - t0)
+                           : e1 < e0 ? TeskCodeDifference(s0, s1, TESK2_CODE_CYCLE)
+                                     : TeskCodeDifference(s1, s0, TESK2_CODE_CYCLE);
         if (std::llabs(de - dt) <= 2) {
             main.reset(new Watermark_Detection_Record_t(*a1));
             m_mainAnchorReplaced = true;
@@ -134,19 +140,29 @@ void CHybridDecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r)
     // Bit 31 of the anchor's time code is the daylight-saving flag.
     const uint32_t anchorTs = uint32_t(main->timestamp);
     const int64_t d = int64_t(r.elapsedTime - main->elapsedTime);
-    const int64_t candidate = int64_t(anchorTs & 0x7FFFFFFFu) + d;
+    // The anchor's seconds advanced on the 31-bit cycle: a correction across the rollover
+    // continues from 0.
+    const uint32_t candidate = TeskCodeAdvance(anchorTs & 0x7FFFFFFFu, d, TESK2_CODE_CYCLE);
+    // A corrected code is dated like the anchor it came from (a record without a time code
+    // has no reference of its own); taken now, as the anchor may be removed below.
+    const uint32_t anchorDate = uint32_t(int64_t(main->systemTime) + d);
     int32_t& count = m_correctionCount[s];
     if (count > 1) {
         main.reset();
         count = 0;
     }
-    if (!(std::llabs(d) <= 25 && candidate >= 0 && candidate < 2147483648LL)) {
+    if (std::llabs(d) > 25) {
         main.reset();
         return;
     }
-    const uint32_t corrected = uint32_t(candidate) | (anchorTs & 0x80000000u);
-    if (std::llabs(int64_t(r.timestamp) - int64_t(int32_t(corrected))) > 1) {
+    const uint32_t corrected = candidate | (anchorTs & 0x80000000u);
+    const uint32_t own = uint32_t(r.timestamp);
+    const bool agrees =
+        r.timestamp >= 0 && ((own ^ corrected) & 0x80000000u) == 0 &&
+        std::llabs(TeskCodeDifference(own & 0x7FFFFFFFu, candidate, TESK2_CODE_CYCLE)) <= 1;
+    if (!agrees) {
         r.timestamp = int32_t(corrected);
+        r.systemTime = anchorDate;
         if (a0) *a0 = r;
         r.corrected = 1;
         ++count;
@@ -159,7 +175,7 @@ std::string CHybridDecoderFilteredCallback::BuildOutput(const Watermark_Detectio
     // bit 31 so the POSIX time matches the decoder's raw text.
     uint8_t ambiguity = 0;
     const uint32_t code = uint32_t(r.timestamp) | (r.dst && r.timestamp >= 0 ? 0x80000000u : 0u);
-    t.systemTime = Tesk2ToPosix(code, &ambiguity);
+    t.systemTime = Tesk2ToPosix(code, &ambiguity, r.systemTime);
     t.dist = Tesk2DistName(r.distribution);
     return TeskDetectionJson(kTesk2Key, t);
 }

@@ -85,26 +85,35 @@ void CTesk6DecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r) 
     RecordPtr& main = slots.main;
     if (a0 && a1) {
         const int64_t de = int64_t(a1->elapsedTime - a0->elapsedTime);
-        const int64_t dt = int64_t(a1->timestamp) - int64_t(a0->timestamp);
+        // Time codes wrap at 2^29 s (2027-01-05): differences are taken on the cycle.
+        const int64_t dt =
+            TeskCodeDifference(uint32_t(a1->timestamp), uint32_t(a0->timestamp), TESK6_CODE_CYCLE);
         if (std::llabs(de - dt) < 3) main.reset(new Watermark_Detection_Record_t(*a1));
         a0.reset(new Watermark_Detection_Record_t(*a1));
         a1.reset();
     }
     if (!main) return;
     const int64_t d = int64_t(r.elapsedTime - main->elapsedTime);
-    const int64_t candidate = int64_t(main->timestamp) + d;
     int32_t& count = m_correctionCount[s];
     if (count > 1) {
         main.reset();
         count = 0;
         return;
     }
-    if (!(std::llabs(d) <= 25 && candidate >= 0 && candidate < 0x20000000)) {
+    if (std::llabs(d) > 25 || main->timestamp < 0 ||
+        uint32_t(main->timestamp) >= TESK6_CODE_CYCLE) {
         main.reset();
         return;
     }
-    if (std::llabs(int64_t(r.timestamp) - candidate) > 1) {
+    // The anchor's code advanced by the elapsed seconds, on the 29-bit cycle: a correction
+    // across the rollover continues from 0 instead of leaving the code range.
+    const uint32_t candidate = TeskCodeAdvance(uint32_t(main->timestamp), d, TESK6_CODE_CYCLE);
+    if (r.timestamp < 0 ||
+        std::llabs(TeskCodeDifference(uint32_t(r.timestamp), candidate, TESK6_CODE_CYCLE)) > 1) {
         r.timestamp = int32_t(candidate);
+        // The corrected code is dated like the anchor it came from (a record without a time
+        // code carries no usable reference of its own).
+        r.systemTime = uint32_t(int64_t(main->systemTime) + d);
         if (a0) *a0 = r;
         r.corrected = 1;
         ++count;
@@ -113,7 +122,7 @@ void CTesk6DecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r) 
 
 std::string CTesk6DecoderFilteredCallback::BuildOutput(const Watermark_Detection_Record_t& r) {
     TeskDetectionText t = TextOf(r);
-    t.systemTime = Tesk6ToPosix(uint32_t(r.timestamp), uint8_t(r.dst));
+    t.systemTime = Tesk6ToPosix(uint32_t(r.timestamp), uint8_t(r.dst), r.systemTime);
     t.dist = Tesk6DistName(r.distribution);
     t.hasTransmission = true;
     t.transmission = r.transmission;

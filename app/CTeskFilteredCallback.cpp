@@ -99,6 +99,7 @@ const rapidjson::Value* CTeskFilteredCallback::ReadRecord(rapidjson::Document& d
     if (et != o.MemberEnd() && et->value.IsNumber()) r.elapsedTime = et->value.GetDouble();
     r.sampleBlockIndex = uint32_t(ReadInt(o, "sampleBlockIndex"));
     r.redundantComm = uint32_t(ReadInt(o, "redundantCommStd"));
+    r.systemTime = uint32_t(ReadInt(o, "systemTime"));
     if (r.layer == 2) {
         r.commRs = 1;
         auto c = o.FindMember("commId");

@@ -1,5 +1,6 @@
 #include "timebase/TeskTime.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -68,21 +69,20 @@ PrintFields Narrow(const struct tm& t, uint8_t ambiguity) {
     return f;
 }
 
-}  // namespace
+// Offset k * cycle (k >= 0) that puts epoch + seconds + offset nearest to `reference`, the sum
+// still fitting a u32 POSIX time. References before the first instance give 0.
+int64_t NearestCycleOffset(int64_t epoch, int64_t seconds, int64_t cycle, uint32_t reference) {
+    const int64_t first = epoch + seconds;
+    if (static_cast<int64_t>(reference) <= first) return 0;
+    int64_t k = (static_cast<int64_t>(reference) - first + cycle / 2) / cycle;
+    while (k > 0 && first + k * cycle > static_cast<int64_t>(UINT32_MAX)) --k;
+    return k * cycle;
+}
 
-// ---------------------------------------------------------------------------------------------
-// TESK 2
-// ---------------------------------------------------------------------------------------------
-
-time_t LocalTesk2Epoch() { return LocalStandardMidnight(1995, 0, 1); }
-
-time_t LocalOffsetFromUtc() { return LocalStandardMidnight(1970, 0, 1); }
-
-uint32_t Tesk2ToPosix(uint32_t code, uint8_t* ambiguity) {
-    const uint8_t f = (code & TESK2_DST_FLAG) ? 1 : 0;
+// TESK 2 seconds since the epoch (any cycle) and daylight-saving flag -> POSIX time.
+uint32_t Tesk2SecondsToPosix(int64_t seconds, uint8_t f, uint8_t* ambiguity) {
     uint8_t amb = f;
-    uint32_t p = static_cast<uint32_t>(static_cast<int64_t>(code & kSecondsMask) +
-                                       LocalTesk2Epoch() - (f ? kHour : 0));
+    uint32_t p = static_cast<uint32_t>(seconds + LocalTesk2Epoch() - (f ? kHour : 0));
     struct tm t;
     uint32_t result;
     if (!Local(p, &t)) {
@@ -105,14 +105,35 @@ uint32_t Tesk2ToPosix(uint32_t code, uint8_t* ambiguity) {
     return result;
 }
 
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TESK 2
+// ---------------------------------------------------------------------------------------------
+
+time_t LocalTesk2Epoch() { return LocalStandardMidnight(1995, 0, 1); }
+
+time_t LocalOffsetFromUtc() { return LocalStandardMidnight(1970, 0, 1); }
+
+uint32_t Tesk2ToPosix(uint32_t code, uint8_t* ambiguity) {
+    return Tesk2SecondsToPosix(code & kSecondsMask, (code & TESK2_DST_FLAG) ? 1 : 0, ambiguity);
+}
+
+uint32_t Tesk2ToPosix(uint32_t code, uint8_t* ambiguity, uint32_t reference) {
+    const int64_t seconds = code & kSecondsMask;
+    return Tesk2SecondsToPosix(
+        seconds + NearestCycleOffset(LocalTesk2Epoch(), seconds, TESK2_CODE_CYCLE, reference),
+        (code & TESK2_DST_FLAG) ? 1 : 0, ambiguity);
+}
+
 uint32_t PosixToTesk2(uint32_t posix) {
     struct tm t;
     if (!Local(posix, &t)) return 0;
     const int64_t e2 = LocalTesk2Epoch();
-    if (!IsDst(t)) return ClampedDiff(posix, e2);
+    if (!IsDst(t)) return ClampedDiff(posix, e2) & kSecondsMask;
     const int64_t shifted = static_cast<int64_t>(posix) + kHour;
     if (shifted < e2) return TESK2_DST_FLAG;
-    return static_cast<uint32_t>(shifted - e2) | TESK2_DST_FLAG;
+    return (static_cast<uint32_t>(shifted - e2) & kSecondsMask) | TESK2_DST_FLAG;
 }
 
 uint32_t PosixToTesk2WithDst(uint32_t posix, uint8_t mode) {
@@ -124,7 +145,7 @@ uint32_t PosixToTesk2WithDst(uint32_t posix, uint8_t mode) {
     int64_t p = posix;
     if (IsDst(t) && flagged) p += kHour;
     if (p < e2) return flag;
-    return static_cast<uint32_t>(p - e2) | flag;
+    return (static_cast<uint32_t>(p - e2) & kSecondsMask) | flag;
 }
 
 uint32_t ConvertToFormat0(char* buffer, size_t size, uint8_t month, uint8_t day, uint16_t year,
@@ -308,13 +329,35 @@ uint32_t Tesk6ToPosixForDst(uint32_t code, uint8_t dstFlag, uint8_t* ambiguity) 
     return result;
 }
 
+uint32_t Tesk6ToPosixForDst(uint32_t code, uint8_t dstFlag, uint8_t* ambiguity,
+                            uint32_t reference) {
+    return Tesk6ToPosixForDst(Tesk6CodeNearest(code, reference), dstFlag, ambiguity);
+}
+
 uint32_t Tesk6ToPosix(uint32_t code, uint8_t dstFlag) {
     return Tesk6ToPosixForDst(code, dstFlag, nullptr);
+}
+
+uint32_t Tesk6ToPosix(uint32_t code, uint8_t dstFlag, uint32_t reference) {
+    return Tesk6ToPosixForDst(Tesk6CodeNearest(code, reference), dstFlag, nullptr);
+}
+
+uint32_t Tesk6CodeNearest(uint32_t code, uint32_t reference) {
+    if (code >= TESK6_CODE_CYCLE) return code;
+    return static_cast<uint32_t>(
+        code + NearestCycleOffset(LocalTesk6Epoch(), code, TESK6_CODE_CYCLE, reference));
 }
 
 uint32_t Tesk6ToTesk2(uint32_t code, uint8_t dstFlag) {
     const uint32_t c =
         static_cast<uint32_t>(static_cast<int64_t>(code) + LocalTesk6Epoch() - LocalTesk2Epoch());
+    return dstFlag == 1 ? (c | TESK2_DST_FLAG) : c;
+}
+
+uint32_t Tesk6ToTesk2(uint32_t code, uint8_t dstFlag, uint32_t reference) {
+    const uint32_t c = static_cast<uint32_t>(static_cast<int64_t>(Tesk6CodeNearest(code, reference)) +
+                                             LocalTesk6Epoch() - LocalTesk2Epoch()) &
+                       kSecondsMask;
     return dstFlag == 1 ? (c | TESK2_DST_FLAG) : c;
 }
 
@@ -382,6 +425,12 @@ uint32_t Tesk6ToTimeStringFormatted(uint32_t code, uint8_t dstFlag, char* buffer
             return T6ConvertToFormat0(buffer, size, f.month, f.day, f.year, f.hour, f.minute,
                                       f.second);
     }
+}
+
+uint32_t Tesk6ToTimeStringFormatted(uint32_t code, uint8_t dstFlag, char* buffer, size_t size,
+                                    int format, uint32_t reference) {
+    return Tesk6ToTimeStringFormatted(Tesk6CodeNearest(code, reference), dstFlag, buffer, size,
+                                      format);
 }
 
 uint32_t Tesk6ToTimeString(uint32_t code, uint32_t dstFlag, char* buffer, size_t size) {

@@ -36,7 +36,7 @@ int CTesk2DCFilter::ValidateDetection(const _WATERMARK_Detection_t& a,
 
 void CTesk2DCFilter::emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out) {
     TeskDetectionText t = TextOf(d);
-    t.systemTime = Tesk2SystemTime(d.timestamp, d.dst);
+    t.systemTime = Tesk2SystemTime(d.timestamp, d.dst, d.systemTime);
     t.dist = Tesk2DistName(d.dist);
     out.push_back(TeskDetectionJson(kTesk2Key, t));
 }

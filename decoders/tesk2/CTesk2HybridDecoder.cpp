@@ -59,7 +59,8 @@ void CTesk2HybridDecoder::init(std::string parameters) {
     m_reporter->SetDataWriter(m_table.get());
 }
 
-std::string CTesk2HybridDecoder::RecordToJson(const Tesk2Record_t& record, uint32_t frameCounter) {
+std::string CTesk2HybridDecoder::RecordToJson(const Tesk2Record_t& record, uint32_t frameCounter,
+                                              uint32_t audioTime) {
     const _T2M_Detection_t& d = record.detection;
     const double decoded = double(frameCounter) * 64.0 / 24000.0;
     double elapsed = decoded - double(d.lastSymAge) / 1000.0;
@@ -79,7 +80,7 @@ std::string CTesk2HybridDecoder::RecordToJson(const Tesk2Record_t& record, uint3
     t.phase = d.phase;
     t.timestamp = int32_t(d.timestamp);
     t.dst = d.flag;
-    t.systemTime = Tesk2SystemTime(d.timestamp, d.flag);
+    t.systemTime = Tesk2SystemTime(d.timestamp, d.flag, audioTime);
     t.dist = Tesk2DistName(d.field);
     t.sampleBlockIndex = uint32_t(uint64_t(elapsed * 375.0));
     t.redundantCommStd = record.status == 0 ? 1u : 0u;
@@ -104,8 +105,13 @@ int CTesk2HybridDecoder::ProcessBuffer(void* data, void* controlBlock) {
         return -2;
     }
     if (!m_table) return 0;
-    ReportTeskDetections(*m_table, RecordToJson,
-                         [this](const std::string& t) { NotifyRegisteredCallbacks(t); });
+    const uint32_t audioTime = GetCurrentTimestamp();
+    ReportTeskDetections(
+        *m_table,
+        [audioTime](const Tesk2Record_t& r, uint32_t frame) {
+            return RecordToJson(r, frame, audioTime);
+        },
+        [this](const std::string& t) { NotifyRegisteredCallbacks(t); });
     return 0;
 }
 

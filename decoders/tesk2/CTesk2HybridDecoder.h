@@ -58,8 +58,11 @@ public:
     double GetMessageLengthInSeconds() const { return 0.000041666666666666665; }
 
     // The JSON text of one table record; frameCounter is the one stored with
-    // the table's first record.
-    static std::string RecordToJson(const Tesk2Record_t& record, uint32_t frameCounter);
+    // the table's first record. "systemTime" dates the 31-bit time code in
+    // the cycle nearest `audioTime` (POSIX seconds of the audio; 0 gives the
+    // first cycle).
+    static std::string RecordToJson(const Tesk2Record_t& record, uint32_t frameCounter,
+                                    uint32_t audioTime = 0);
 
 private:
     std::unique_ptr<CTesk2Engine> m_t2Engine;

@@ -35,10 +35,12 @@ inline uint16_t Tesk2DistCode(const char* text) {
 }
 
 // "systemTime" of a detection: the POSIX time of the time code with bit 31
-// set when the daylight-saving flag is 1.
-inline uint32_t Tesk2SystemTime(uint32_t timestamp, uint32_t dstFlag) {
+// set when the daylight-saving flag is 1, in the code cycle nearest
+// `reference` (the audio clock, or the time the decoder gave the detection).
+inline uint32_t Tesk2SystemTime(uint32_t timestamp, uint32_t dstFlag, uint32_t reference) {
     uint8_t ambiguity = 0;
-    return Tesk2ToPosix(dstFlag == 1 ? (timestamp | 0x80000000u) : timestamp, &ambiguity);
+    return Tesk2ToPosix(dstFlag == 1 ? (timestamp | 0x80000000u) : timestamp, &ambiguity,
+                        reference);
 }
 
 #endif  // TAVIK_DECODERS_TESK2_TESK2DETECTIONTEXT_H

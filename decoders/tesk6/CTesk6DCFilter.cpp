@@ -37,7 +37,7 @@ int CTesk6DCFilter::ValidateDetection(const _WATERMARK_Detection_t& a,
 
 void CTesk6DCFilter::emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out) {
     TeskDetectionText t = TextOf(d);
-    t.systemTime = Tesk6ToPosix(d.timestamp, uint8_t(d.dst));
+    t.systemTime = Tesk6ToPosix(d.timestamp, uint8_t(d.dst), d.systemTime);
     t.dist = Tesk6DistName(d.dist);
     t.hasTransmission = true;
     t.transmission = d.transmission;

@@ -54,7 +54,8 @@ void CTesk6Decoder::init(std::string parameters) {
     m_reporter->SetDataWriter(m_table.get());
 }
 
-std::string CTesk6Decoder::RecordToJson(const Tesk6Record_t& record, uint32_t frameCounter) {
+std::string CTesk6Decoder::RecordToJson(const Tesk6Record_t& record, uint32_t frameCounter,
+                                        uint32_t audioTime) {
     const _T6M_Detection_t& d = record.detection;
     const double decoded = double(frameCounter) * 512.0 / 16000.0;
     double elapsed = decoded - double(d.lastSymAge) / 1000.0;
@@ -74,7 +75,7 @@ std::string CTesk6Decoder::RecordToJson(const Tesk6Record_t& record, uint32_t fr
     t.phase = d.phase;
     t.timestamp = int32_t(d.timestamp);
     t.dst = d.dst;
-    t.systemTime = Tesk6ToPosix(d.timestamp, d.dst);
+    t.systemTime = Tesk6ToPosix(d.timestamp, d.dst, audioTime);
     t.dist = Tesk6DistName(d.dist);
     t.hasTransmission = true;
     t.transmission = d.transmission != 0 ? 1u : 0u;
@@ -101,8 +102,13 @@ int CTesk6Decoder::ProcessBuffer(void* data, void* controlBlock) {
         return -2;
     }
     if (!m_table) return 0;
-    ReportTeskDetections(*m_table, RecordToJson,
-                         [this](const std::string& t) { NotifyRegisteredCallbacks(t); });
+    const uint32_t audioTime = GetCurrentTimestamp();
+    ReportTeskDetections(
+        *m_table,
+        [audioTime](const Tesk6Record_t& r, uint32_t frame) {
+            return RecordToJson(r, frame, audioTime);
+        },
+        [this](const std::string& t) { NotifyRegisteredCallbacks(t); });
     return 0;
 }
 

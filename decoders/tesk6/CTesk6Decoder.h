@@ -61,8 +61,11 @@ public:
     double GetMessageLengthInSeconds() const { return 0.0000625; }
 
     // JSON text of record `index` of a table; `frameCounter` is the counter
-    // used for "elapsedTime" and "sampleBlockIndex".
-    static std::string RecordToJson(const Tesk6Record_t& record, uint32_t frameCounter);
+    // used for "elapsedTime" and "sampleBlockIndex". "systemTime" dates the
+    // 29-bit time code in the cycle nearest `audioTime` (POSIX seconds of the
+    // audio, the capture clock; 0 gives the first cycle).
+    static std::string RecordToJson(const Tesk6Record_t& record, uint32_t frameCounter,
+                                    uint32_t audioTime = 0);
 
 private:
     std::unique_ptr<CTesk6Engine> m_t6Engine;

@@ -89,7 +89,10 @@ public:
             if (!ReadInt(o, "transmission", v)) return false;
             d.transmission = uint32_t(v);
         }
-        if (!ReadInt(o, "systemTime", v)) return false;  // read, not kept
+        // The decoder dated the time code against the audio clock; a re-emitted text is dated
+        // in the same cycle of the wrapping code.
+        if (!ReadInt(o, "systemTime", v)) return false;
+        d.systemTime = uint32_t(v);
 
         auto layer = o.FindMember("layer");
         if (layer == o.MemberEnd() || !layer->value.IsString()) return false;

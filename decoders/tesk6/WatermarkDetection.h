@@ -24,6 +24,8 @@ typedef struct _WATERMARK_Detection_t {
     double elapsedTime;         // seconds of audio decoded when the detection was made
     uint32_t sampleBlockIndex;  // 32 ms block index of the detection
     uint32_t redundant;         // "redundantCommStd" value
+    uint32_t systemTime;        // "systemTime" read: the reference that places a re-emitted
+                                // time code in the right cycle of the wrapping code
 } _WATERMARK_Detection_t;
 
 #endif  // TAVIK_DECODERS_TESK6_WATERMARKDETECTION_H

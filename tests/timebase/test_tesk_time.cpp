@@ -281,3 +281,62 @@ TEST(TeskTimeDst, BroadcastDayBeforeTheFirstStart) {
     EXPECT_EQ(T2ToBDS_FallBehindHour(18000, &fb), 1u);
     EXPECT_EQ(fb, 0);
 }
+
+// The 29-bit TESK 6 code wraps on 2027-01-05 and the 31-bit TESK 2 code in 2063: with a
+// reference clock a code is dated in the cycle nearest it, whatever side of a rollover the
+// code and the clock are on. Without one (or with a reference before the code's first
+// cycle), the first cycle as always.
+TEST(TeskTimeRollover, CodesAreDatedInTheCycleNearestTheReference) {
+    SetZone("UTC");
+    const uint32_t r6 = Utc(2027, 1, 5, 18, 48, 32);
+    ASSERT_EQ(r6, 1262304000u + TESK6_CODE_CYCLE);
+    for (uint32_t ref : {r6 - 5, r6, r6 + 5, r6 + 86400 * 30, r6 - 86400 * 30}) {
+        SCOPED_TRACE(ref);
+        EXPECT_EQ(Tesk6ToPosix(TESK6_CODE_CYCLE - 3, 0, ref), r6 - 3);
+        EXPECT_EQ(Tesk6ToPosix(4, 0, ref), r6 + 4);
+        EXPECT_EQ(Tesk2ToPosix(Tesk6ToTesk2(4, 0, ref), nullptr), r6 + 4);
+    }
+    EXPECT_EQ(Tesk6ToPosix(4, 0), 1262304004u);
+    EXPECT_EQ(Tesk6ToPosix(4, 0, 0), 1262304004u);
+    EXPECT_EQ(Tesk6ToPosix(4, 0, 1000000000u), 1262304004u);
+    // Two cycles on, as far as 32-bit POSIX time reaches; never past it.
+    EXPECT_EQ(Tesk6ToPosix(4, 0, r6 + TESK6_CODE_CYCLE), r6 + TESK6_CODE_CYCLE + 4);
+    EXPECT_EQ(Tesk6CodeNearest(TESK6_CODE_CYCLE - 1, UINT32_MAX), 5 * TESK6_CODE_CYCLE - 1);
+    EXPECT_LE(LocalTesk6Epoch() + 5 * int64_t(TESK6_CODE_CYCLE) - 1, int64_t(UINT32_MAX));
+    // "No time code" is no 29-bit code and keeps its old reading.
+    EXPECT_EQ(Tesk6ToPosix(0xFFFFFFFFu, 0, r6), Tesk6ToPosix(0xFFFFFFFFu, 0));
+    char text[40];
+    ASSERT_EQ(Tesk6ToTimeStringFormatted(4, 0, text, sizeof text, 0, r6), TESK_TIME_OK);
+    EXPECT_STREQ(text, "01/05/2027 18:48:36");
+
+    const uint32_t r2 = Utc(2063, 1, 19, 3, 14, 8);
+    ASSERT_EQ(r2, 788918400u + TESK2_CODE_CYCLE);
+    EXPECT_EQ(PosixToTesk2(r2 + 5), 5u);  // wraps; never sets the flag bit
+    EXPECT_EQ(PosixToTesk2WithDst(r2 + 5, 1), 5u | TESK2_DST_FLAG);
+    for (uint32_t ref : {r2 - 5, r2 + 5}) {
+        EXPECT_EQ(Tesk2ToPosix(5, nullptr, ref), r2 + 5);
+        EXPECT_EQ(Tesk2ToPosix(TESK2_CODE_CYCLE - 2, nullptr, ref), r2 - 2);
+    }
+    EXPECT_EQ(Tesk2ToPosix(5, nullptr, 0), 788918405u);
+}
+
+// Daylight-saving codes of the second TESK 6 cycle convert back to their own instants in zones
+// with daylight saving, as the first cycle's do, with references years away.
+TEST(TeskTimeRollover, DaylightSavingRulesHoldInTheSecondCycle) {
+    for (const char* zoneName : {"America/New_York", "Europe/Berlin"}) {
+        SCOPED_TRACE(zoneName);
+        SetZone(zoneName);
+        std::mt19937 rng(77);
+        std::uniform_int_distribution<uint32_t> span(Utc(2024, 1, 1, 0, 0), Utc(2034, 1, 1, 0, 0));
+        std::uniform_int_distribution<int32_t> skew(-4 * 365 * 86400, 4 * 365 * 86400);
+        for (int i = 0; i < 2000; ++i) {
+            const uint32_t p = span(rng);
+            const uint32_t ref = uint32_t(int64_t(p) + skew(rng));
+            uint8_t f = 9;
+            const uint32_t sent = PosixToTesk6(p, &f) % TESK6_CODE_CYCLE;
+            ASSERT_EQ(f, Local(p).tm_isdst > 0 ? 1 : 0);
+            ASSERT_EQ(Tesk6ToPosix(sent, f, ref), p) << p << " " << ref;
+            ASSERT_EQ(Tesk2ToPosix(Tesk6ToTesk2(sent, f, ref), nullptr), p) << p;
+        }
+    }
+}
