@@ -1,9 +1,14 @@
 // tavikdecode: decodes watermarks from audio files through the same meter,
 // decoder factories and report callbacks as the live decoder, and prints every
 // code a host would receive as one JSON line on standard output.
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <climits>
@@ -38,6 +43,8 @@ const char kUsage[] =
     "Decodes TESK 6, TESK 2 and ZELT watermarks from audio files (WAV, FLAC, AIFF and\n"
     "whatever else libsndfile reads; 1 to 16 channels; 8000 to 192000 Hz; 16-, 24-,\n"
     "32-bit integer or float samples). FILE \"-\" reads a WAV stream from standard input.\n"
+    "Families whose decoder cannot run at a file's rate are left out for that file\n"
+    "(one note on standard error says which).\n"
     "\n"
     "Every code the host would receive is printed on standard output as one line\n"
     "  {\"channel\":N,\"detection\":{...}}\n"
@@ -54,6 +61,8 @@ const char kUsage[] =
     "                         (default: the file's modification time; now for stdin)\n"
     "  -t, --timeline F.svg   draw the codes of every channel over the file's time\n"
     "                         (one input file only)\n"
+    "  -j, --jobs N           decode up to N files at once, each in a process of its\n"
+    "                         own (default 1); the output is the same as with 1\n"
     "  -q, --quiet            no progress bar\n"
     "  -h, --help             this text\n"
     "\n"
@@ -68,8 +77,11 @@ struct Options {
     uint32_t startTime = 0;
     std::string timeline;
     bool quiet = false;
+    int jobs = 1;  // files decoded at once, each in its own process
     std::vector<std::string> inputs;
 };
+
+constexpr long kMaxJobs = 256;
 
 [[noreturn]] void UsageError(const std::string& message) {
     std::fprintf(stderr, "tavikdecode: %s\nTry 'tavikdecode --help'.\n", message.c_str());
@@ -167,6 +179,11 @@ Options ParseOptions(int argc, char** argv) {
             }
         } else if (a == "-t" || a == "--timeline") {
             o.timeline = value("a file name");
+        } else if (a == "-j" || a == "--jobs") {
+            long n = 0;
+            if (!ParseInt(value("a number of jobs"), 1, kMaxJobs, &n))
+                UsageError("jobs must be 1 to " + std::to_string(kMaxJobs));
+            o.jobs = static_cast<int>(n);
         } else if (a == "-q" || a == "--quiet") {
             o.quiet = true;
         } else {
@@ -202,11 +219,13 @@ std::vector<Family> SelectedFamilies(const Options& o) {
     return f;
 }
 
-std::string ParametersDocument(const Options& o) {
+std::string ParametersDocument(const std::vector<Family>& families) {
     int mask = 0;
-    if (o.tesk2) mask |= Parameter::kTesk2Filtered;
-    if (o.tesk6) mask |= Parameter::kTesk6Filtered;
-    if (o.zelt) mask |= Parameter::kZeltFiltered;
+    for (const Family& f : families) {
+        if (std::strcmp(f.key, kTesk2.key) == 0) mask |= Parameter::kTesk2Filtered;
+        if (std::strcmp(f.key, kTesk6.key) == 0) mask |= Parameter::kTesk6Filtered;
+        if (std::strcmp(f.key, kZelt.key) == 0) mask |= Parameter::kZeltFiltered;
+    }
     return Parameter().createString(mask, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, false, "", "");
 }
 
@@ -262,32 +281,85 @@ private:
     bool drawn_ = false;
 };
 
-// Checks that every selected decoder accepts the input rate, the same test the
-// meter's construction makes; returns the refusal text otherwise.
-bool RateAccepted(int rate, const std::vector<Family>& families, std::string* error) {
+// What a file's sample rate allows of the selected families: each decoder's
+// constructor holds its own rate rule (the one the meter meets when it builds
+// the decoders), so every family is asked rather than told.
+struct RatePlan {
+    int rate = 0;
+    std::vector<Family> families;  // can run at the rate, in parameters order
+    std::vector<std::pair<Family, std::string>> leftOut;  // with the decoder's refusal
+};
+
+RatePlan PlanForRate(int rate, const std::vector<Family>& selected) {
+    RatePlan plan;
+    plan.rate = rate;
     WatermarkAudioConsumerFactoryImplementation factory;
-    for (const auto& f : families) {
+    for (const auto& f : selected) {
         try {
             factory.make(f.key, rate);
+            plan.families.push_back(f);
         } catch (const std::exception& e) {
-            *error = "sample rate " + std::to_string(rate) + " Hz is not supported by the " +
-                     f.display + " decoder (" + e.what() +
-                     "); leave the family out with --families";
-            return false;
+            std::string why = e.what();
+            while (!why.empty() && (why.front() == '\n')) why.erase(0, 1);
+            plan.leftOut.push_back({f, why});
         }
     }
-    return true;
+    return plan;
 }
 
-// Decodes one opened input; returns 0 or kExitInput.
-int DecodeFile(AudioFileInput& in, const Options& o, const std::vector<Family>& families,
-               CFileReport& report) {
+// "TESK 6", "TESK 6 and ZELT", "TESK 2, TESK 6 and ZELT".
+std::string FamilyNames(const std::vector<Family>& families) {
+    std::string text;
+    for (size_t i = 0; i < families.size(); ++i) {
+        if (i > 0) text += i + 1 == families.size() ? " and " : ", ";
+        text += families[i].display;
+    }
+    return text;
+}
+
+// The refusal when no selected family can run at the plan's rate.
+std::string NothingToDecode(const RatePlan& plan, const std::vector<Family>& all) {
+    std::string text = "sample rate " + std::to_string(plan.rate) + " Hz is not supported by the ";
+    for (size_t i = 0; i < plan.leftOut.size(); ++i) {
+        if (i > 0) text += i + 1 == plan.leftOut.size() ? " nor the " : ", the ";
+        text += std::string(plan.leftOut[i].first.display) + " decoder (" + plan.leftOut[i].second +
+                ")";
+    }
+    const RatePlan any = PlanForRate(plan.rate, all);
+    if (!any.families.empty()) {
+        text += "; " + FamilyNames(any.families) + (any.families.size() == 1 ? " runs" : " run") +
+                " at this rate (--families)";
+    }
+    return text;
+}
+
+// The note for a file some of whose selected families are left out.
+std::string LeftOutNote(const RatePlan& plan) {
+    std::vector<Family> out;
+    for (const auto& entry : plan.leftOut) out.push_back(entry.first);
+    return FamilyNames(out) + " left out: " + (out.size() == 1 ? "its decoder cannot" :
+                                                                 "their decoders cannot") +
+           " run at " + std::to_string(plan.rate) + " Hz; decoding " + FamilyNames(plan.families);
+}
+
+// The lines on standard error that open a file's output: its format and, when
+// families are left out at its rate, the note that says which.
+void PrintFileHeader(const AudioFileInput& in, const RatePlan& plan) {
+    std::fprintf(stderr, "tavikdecode: %s: %s", in.Path().c_str(), in.Description().c_str());
+    if (in.Frames() >= 0)
+        std::fprintf(stderr, ", %.1f s", static_cast<double>(in.Frames()) / in.SampleRate());
+    std::fputc('\n', stderr);
+    if (!plan.leftOut.empty())
+        std::fprintf(stderr, "tavikdecode: %s: %s\n", in.Path().c_str(), LeftOutNote(plan).c_str());
+}
+
+// Decodes one opened input with the families of its plan; returns 0 or
+// kExitInput.
+int DecodeFile(AudioFileInput& in, const Options& o, const RatePlan& plan, CFileReport& report) {
+    const std::vector<Family>& families = plan.families;
     const std::string name = BaseName(in.Path());
     const int channels = in.Channels();
     const int rate = in.SampleRate();
-    std::fprintf(stderr, "tavikdecode: %s: %s", in.Path().c_str(), in.Description().c_str());
-    if (in.Frames() >= 0) std::fprintf(stderr, ", %.1f s", static_cast<double>(in.Frames()) / rate);
-    std::fputc('\n', stderr);
 
     uint32_t start = o.startTime;
     if (!o.startGiven || o.startNow) {
@@ -325,7 +397,7 @@ int DecodeFile(AudioFileInput& in, const Options& o, const std::vector<Family>& 
     std::string error;
     try {
         auto meter = std::make_unique<CMeter>(
-            &config, name.c_str(), &format, ParametersDocument(o),
+            &config, name.c_str(), &format, ParametersDocument(families),
             std::make_shared<WatermarkAudioConsumerFactoryImplementation>(),
             std::make_shared<WatermarkAudioConsumerCallbackFactoryImplementation>());
         const auto t0 = std::chrono::steady_clock::now();
@@ -416,28 +488,206 @@ int DecodeFile(AudioFileInput& in, const Options& o, const std::vector<Family>& 
     return 0;
 }
 
+// One input as checked: a file is closed after its check and opened again
+// when its turn comes, so any number of files can be named; standard input
+// stays open.
+struct Job {
+    std::string path;
+    std::unique_ptr<AudioFileInput> input;  // kept open for standard input only
+};
+
+// Opens and checks one input: readable, a rate at which at least one selected
+// family can run, the channel asked for. Returns null with *error set otherwise.
+std::unique_ptr<AudioFileInput> OpenChecked(const std::string& path, const Options& o,
+                                            const std::vector<Family>& selected, RatePlan* plan,
+                                            std::string* error) {
+    auto in = std::make_unique<AudioFileInput>();
+    if (!in->Open(path, error)) return nullptr;
+    *plan = PlanForRate(in->SampleRate(), selected);
+    if (plan->families.empty()) {
+        *error = NothingToDecode(*plan, {kTesk2, kTesk6, kZelt});
+        return nullptr;
+    }
+    if (o.channel >= in->Channels()) {
+        *error = "has no channel " + std::to_string(o.channel) + " (channels 0 to " +
+                 std::to_string(in->Channels() - 1) + ")";
+        return nullptr;
+    }
+    return in;
+}
+
+// Decodes one checked input: its header on standard error, then its codes and
+// summary. `headerDone` runs after the header is written (a worker moves its
+// standard error there). Returns 0 or kExitInput.
+int RunJob(Job& job, const Options& o, const std::vector<Family>& selected,
+           void (*headerDone)()) {
+    std::string error;
+    RatePlan plan;
+    std::unique_ptr<AudioFileInput> in = std::move(job.input);
+    if (!in) in = OpenChecked(job.path, o, selected, &plan, &error);
+    else plan = PlanForRate(in->SampleRate(), selected);
+    if (!in) {
+        std::fprintf(stderr, "tavikdecode: %s: %s\n", job.path.c_str(), error.c_str());
+        if (headerDone != nullptr) headerDone();
+        return kExitInput;
+    }
+    PrintFileHeader(*in, plan);
+    if (headerDone != nullptr) headerDone();
+    CFileReport report(stdout);
+    return DecodeFile(*in, o, plan, report);
+}
+
+// A worker's output, kept in memory files until the files before it are out.
+struct Worker {
+    pid_t pid = -1;
+    int head = -1, out = -1, err = -1;  // header lines, standard output, the rest of stderr
+    int status = -1;                     // exit status once finished (-1: running)
+    bool finished = false;
+};
+
+int MemoryFile(const char* name) {
+    const int fd = memfd_create(name, MFD_CLOEXEC);
+    if (fd < 0) {
+        std::perror("tavikdecode: memfd_create");
+        std::exit(kExitInput);
+    }
+    return fd;
+}
+
+// Writes all of `size` bytes to `fd`; false when the output is gone.
+bool WriteAll(int fd, const char* data, size_t size) {
+    for (size_t done = 0; done < size;) {
+        const ssize_t w = write(fd, data + done, size - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        done += static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// Copies a memory file to `to` from its start and closes it.
+void Drain(int fd, int to) {
+    char buffer[65536];
+    lseek(fd, 0, SEEK_SET);
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        if (!WriteAll(to, buffer, static_cast<size_t>(n))) std::exit(kExitInput);
+    }
+    close(fd);
+}
+
+int g_workerErr = -1;  // the worker's memory file for standard error after its header
+void MoveStderrToRest() {
+    std::fflush(stderr);
+    dup2(g_workerErr, STDERR_FILENO);
+}
+
+// Decodes the jobs in up to o.jobs worker processes at once. Each worker
+// decodes one file with process state of its own (report switches, callback
+// numbering and host rings are process-wide in the library) and writes into
+// memory files; the files' outputs are written out whole and in input order,
+// so standard output is byte for byte what a sequential run prints. As in a
+// sequential run, the first file that fails ends the run after its output.
+int RunWorkers(std::vector<Job>& jobs, const Options& o, const std::vector<Family>& selected) {
+    std::vector<Worker> workers(jobs.size());
+    const pid_t parent = getpid();
+    size_t next = 0, printed = 0, running = 0;
+    auto start = [&](size_t i) {
+        Worker& w = workers[i];
+        w.head = MemoryFile("head");
+        w.out = MemoryFile("out");
+        w.err = MemoryFile("err");
+        std::fflush(nullptr);
+        w.pid = fork();
+        if (w.pid < 0) {
+            std::perror("tavikdecode: fork");
+            std::exit(kExitInput);
+        }
+        if (w.pid == 0) {
+            // A worker ends with its parent (an interrupted or failed run).
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) _exit(kExitInput);
+            dup2(w.out, STDOUT_FILENO);
+            dup2(w.head, STDERR_FILENO);
+            g_workerErr = w.err;
+            const int status = RunJob(jobs[i], o, selected, MoveStderrToRest);
+            std::fflush(nullptr);
+            _exit(status);
+        }
+        jobs[i].input.reset();  // the worker reads it now
+        ++running;
+    };
+    auto stopAll = [&]() {
+        for (Worker& w : workers)
+            if (w.pid > 0 && !w.finished) kill(w.pid, SIGKILL);
+        for (Worker& w : workers)
+            if (w.pid > 0 && !w.finished) waitpid(w.pid, nullptr, 0), w.finished = true;
+    };
+    // Finished files wait for the ones before them; at most this many files
+    // are started ahead of the first one not yet written out.
+    const size_t window = static_cast<size_t>(o.jobs) * 8;
+    while (printed < jobs.size()) {
+        while (running < static_cast<size_t>(o.jobs) && next < jobs.size() &&
+               next < printed + window)
+            start(next++);
+        int raw = 0;
+        const pid_t pid = waitpid(-1, &raw, 0);
+        if (pid < 0) {
+            if (errno == EINTR) continue;
+            std::perror("tavikdecode: waitpid");
+            stopAll();
+            return kExitInput;
+        }
+        for (Worker& w : workers) {
+            if (w.pid != pid || w.finished) continue;
+            w.finished = true;
+            --running;
+            if (WIFEXITED(raw)) {
+                w.status = WEXITSTATUS(raw);
+            } else {
+                w.status = kExitInput;
+                const std::string line = "tavikdecode: " + jobs[&w - workers.data()].path +
+                                         ": decoding process ended by signal " +
+                                         std::to_string(WIFSIGNALED(raw) ? WTERMSIG(raw) : 0) +
+                                         "\n";
+                WriteAll(w.err, line.data(), line.size());
+            }
+        }
+        // Everything finished in input order goes out now.
+        while (printed < jobs.size() && workers[printed].finished) {
+            Worker& w = workers[printed++];
+            Drain(w.head, STDERR_FILENO);
+            Drain(w.out, STDOUT_FILENO);
+            Drain(w.err, STDERR_FILENO);
+            if (w.status != 0) {
+                stopAll();
+                return w.status;
+            }
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options o = ParseOptions(argc, argv);
-    const std::vector<Family> families = SelectedFamilies(o);
+    const std::vector<Family> selected = SelectedFamilies(o);
 
     // Every input is opened and checked before anything is decoded, so a bad
     // file among several leaves standard output empty.
-    std::vector<std::unique_ptr<AudioFileInput>> inputs;
+    std::vector<Job> jobs;
     for (const auto& path : o.inputs) {
-        auto in = std::make_unique<AudioFileInput>();
         std::string error;
-        if (!in->Open(path, &error) || !RateAccepted(in->SampleRate(), families, &error)) {
+        RatePlan plan;
+        Job job{path, OpenChecked(path, o, selected, &plan, &error)};
+        if (!job.input) {
             std::fprintf(stderr, "tavikdecode: %s: %s\n", path.c_str(), error.c_str());
             return kExitInput;
         }
-        if (o.channel >= in->Channels()) {
-            std::fprintf(stderr, "tavikdecode: %s: has no channel %d (channels 0 to %d)\n",
-                         path.c_str(), o.channel, in->Channels() - 1);
-            return kExitInput;
-        }
-        inputs.push_back(std::move(in));
+        if (!job.input->IsStdin()) job.input.reset();
+        jobs.push_back(std::move(job));
     }
 
     // The host's switches, as setConfiguration would set them from the mode word.
@@ -446,11 +696,10 @@ int main(int argc, char** argv) {
     ReportZelt = o.zelt;
     bT2RawOutput = bTwRawOutput = bZeltRawOutput = o.raw;
 
-    CFileReport report(stdout);
-    for (auto& in : inputs) {
-        const int status = DecodeFile(*in, o, families, report);
+    if (o.jobs > 1 && jobs.size() > 1) return RunWorkers(jobs, o, selected);
+    for (Job& job : jobs) {
+        const int status = RunJob(job, o, selected, nullptr);
         if (status != 0) return status;
-        in.reset();  // closes the file
     }
     return 0;
 }

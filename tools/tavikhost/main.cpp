@@ -12,6 +12,7 @@
 // Whatever the library itself prints on standard output goes to standard error,
 // so standard output carries only detection lines.
 #include <dlfcn.h>
+#include <link.h>
 #include <portaudio.h>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -27,6 +28,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -52,6 +54,7 @@ struct Options {
     int reconfigureDevices[3] = {0, 0, 0};
     std::string library;
     bool listDevices = false;
+    bool showLibrary = false;
 };
 
 void Usage(FILE* to) {
@@ -73,8 +76,11 @@ void Usage(FILE* to) {
         "                            SECONDS after the first configuration, send one with\n"
         "                            these devices\n"
         "  --duration SECONDS        stop after SECONDS (default: until interrupted)\n"
-        "  --library PATH            the library to load (default: libtavik3.so from the\n"
+        "  --library PATH            the library to load (default: the one installed\n"
+        "                            beside this program, else libtavik3.so.3 from the\n"
         "                            loader's search path, else the build tree's)\n"
+        "  --show-library            print the path of the library that would be loaded\n"
+        "                            and exit\n"
         "  --list-devices            list the input devices PortAudio sees and exit\n"
         "  --help                    this text\n"
         "\n"
@@ -207,6 +213,8 @@ Options ParseOptions(int argc, char** argv) {
             o.library = value("--library");
         } else if (arg == "--list-devices") {
             o.listDevices = true;
+        } else if (arg == "--show-library") {
+            o.showLibrary = true;
         } else {
             Fail("unknown option '" + arg + "'");
         }
@@ -291,6 +299,66 @@ std::string ConfigurationText(const Options& o, const int devices[3]) {
            std::to_string(devices[2]);
 }
 
+// The folder of this program's own file (empty when it cannot be read).
+std::string ProgramFolder() {
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) {
+        return std::string();
+    }
+    path[n] = '\0';
+    std::string folder(path);
+    const size_t slash = folder.find_last_of('/');
+    return slash == std::string::npos ? std::string() : folder.substr(0, slash);
+}
+
+// Loads the library: the path given with --library; otherwise, in this order,
+// the copy installed beside this program (<bin>/../lib/libtavik3.so.3 in an
+// installed tree), the dynamic loader's search path (LD_LIBRARY_PATH, the
+// system's folders), and the build tree the program was built in. Each failed
+// attempt is appended to *tried as " <path>: <reason>".
+void* LoadLibrary(const std::string& given, std::string* tried) {
+    std::vector<std::string> candidates;
+    if (!given.empty()) {
+        candidates.push_back(given);
+    } else {
+#if defined(TAVIK_INSTALLED_LIBRARY_DIR) && defined(TAVIK_LIBRARY_SONAME)
+        const std::string folder = ProgramFolder();
+        if (!folder.empty()) {
+            const std::string beside =
+                folder + "/" TAVIK_INSTALLED_LIBRARY_DIR "/" TAVIK_LIBRARY_SONAME;
+            if (access(beside.c_str(), F_OK) == 0) {
+                candidates.push_back(beside);
+            }
+        }
+        candidates.push_back(TAVIK_LIBRARY_SONAME);
+#endif
+        candidates.push_back("libtavik3.so");
+#ifdef TAVIK_DEFAULT_LIBRARY
+        candidates.push_back(TAVIK_DEFAULT_LIBRARY);
+#endif
+    }
+    for (const std::string& path : candidates) {
+        void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (lib != nullptr) {
+            return lib;
+        }
+        const char* why = dlerror();
+        *tried += "\n  " + (why != nullptr ? std::string(why) : path);
+    }
+    return nullptr;
+}
+
+// The file the dynamic loader loaded for `lib`.
+std::string LoadedPath(void* lib) {
+    struct link_map* map = nullptr;
+    if (dlinfo(lib, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) {
+        return "?";
+    }
+    char resolved[4096];
+    return realpath(map->l_name, resolved) != nullptr ? std::string(resolved) : map->l_name;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -309,19 +377,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    void* lib = nullptr;
-    if (!options.library.empty()) {
-        lib = dlopen(options.library.c_str(), RTLD_NOW | RTLD_LOCAL);
-    } else {
-        lib = dlopen("libtavik3.so", RTLD_NOW | RTLD_LOCAL);
-#ifdef TAVIK_DEFAULT_LIBRARY
-        if (lib == nullptr) {
-            lib = dlopen(TAVIK_DEFAULT_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        }
-#endif
-    }
+    std::string tried;
+    void* lib = LoadLibrary(options.library, &tried);
     if (lib == nullptr) {
-        std::fprintf(stderr, "tavikhost: cannot load the library: %s\n", dlerror());
+        std::fprintf(stderr, "tavikhost: cannot load the library:%s\n", tried.c_str());
         return 1;
     }
     // The host functions have C++ linkage; these are their symbol names.
@@ -335,6 +394,12 @@ int main(int argc, char** argv) {
         !getDiagMessage) {
         std::fprintf(stderr, "tavikhost: the library lacks one of the five host functions\n");
         return 1;
+    }
+
+    if (options.showLibrary) {
+        std::fprintf(codes, "%s\n", LoadedPath(lib).c_str());
+        std::fclose(codes);
+        return 0;
     }
 
     std::signal(SIGINT, OnSignal);
