@@ -7,7 +7,7 @@ JOBS   ?= $(shell nproc)
 BUILD  ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: deps build check test demo sanitize asan tsan bench clean
+.PHONY: deps build check test demo sanitize asan tsan bench bench-all clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -39,8 +39,14 @@ tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L threads
 
+# One table: engine spectra against FFTW, the resampler against libsoxr and speexdsp, each
+# decoder and the full pipeline in times real time per channel, heap per channel.
 bench: build
-	for b in $(BUILD)/bench/bench_*; do [ -x $$b ] && $$b; done
+	$(BUILD)/bench/bench_summary
+
+# Every Google Benchmark program, in detail.
+bench-all: build
+	for b in $(BUILD)/bench/bench_*; do [ -x $$b ] && [ $$b != $(BUILD)/bench/bench_summary ] && $$b; done
 
 clean:
 	rm -rf build build-asan build-tsan
