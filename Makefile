@@ -9,7 +9,7 @@ BUILD  ?= build
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps build check test demo sanitize asan tsan bench fuzz measure clean
+.PHONY: deps build check test demo sanitize asan tsan bench bench-all fuzz measure clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -46,8 +46,14 @@ tsan: deps
 fuzz: deps
 	JOBS=$(JOBS) bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
+# One table: engine spectra against FFTW, the resampler against libsoxr and speexdsp, each
+# decoder and the full pipeline in times real time per channel, heap per channel.
 bench: build
-	for b in $(BUILD)/bench/bench_*; do [ -x $$b ] && $$b; done
+	$(BUILD)/bench/bench_summary
+
+# Every Google Benchmark program, in detail.
+bench-all: build
+	for b in $(BUILD)/bench/bench_*; do [ -x $$b ] && [ $$b != $(BUILD)/bench/bench_summary ] && $$b; done
 
 # False reports on 2 h of each host signal, wrong content on 2 h of
 # mixed-family files and the sensitivity check; the tables also go to

@@ -1,5 +1,6 @@
 #include "audiocore/BaseAudioConsumer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -54,33 +55,41 @@ int BaseAudioConsumer::ProcessAudioBlock(CAudioBlock& block) {
     // the failure is reported like any other conversion error.
     const unsigned int count = bytesPerSample != 0 ? block.BufferLength() / bytesPerSample : 0;
     const unsigned int outputSize = count * (toFloat ? 4u : 2u);
-    std::vector<unsigned char> output(outputSize, 0);
 
     if (m_firstBlock) {
         m_firstBlock = false;
         m_currentTimestamp = block.Timestamp();
     }
 
-    if (bits == 16 && !toFloat) {
-        if (outputSize > 0) std::memcpy(output.data(), block.AudioData(), outputSize);
-    } else if (block.PackingMode() == FOUR_BYTES_FLOAT && toFloat && bits == 32) {
-        // Float input for a float consumer needs no conversion. The 32-bit check keeps the
-        // copy inside the block when a block claims float packing with narrower samples.
-        if (outputSize > 0) std::memcpy(output.data(), block.AudioData(), outputSize);
-    } else {
-        std::shared_ptr<SampleConverter> converter =
-            m_converterFactory->make(bits, block.Channels(), block.PackingMode());
-        const int r = converter->ConvertInBuffer(block.AudioData(), static_cast<int>(count),
-                                                 outputSize > 0 ? output.data() : nullptr, toFloat);
+    // 16-bit samples for a 16-bit consumer, and float samples for a float consumer, go on as
+    // they are; everything else is converted into the consumer's scratch buffer, which grows
+    // to the largest block seen and is then reused.
+    const unsigned char* samples = block.AudioData();
+    const bool asIs = (bits == 16 && !toFloat) ||
+                      // The 32-bit check keeps reads inside the block when a block claims
+                      // float packing with narrower samples.
+                      (block.PackingMode() == FOUR_BYTES_FLOAT && toFloat && bits == 32);
+    if (!asIs) {
+        if (m_conversionScratch.size() < outputSize) m_conversionScratch.resize(outputSize);
+        std::fill_n(m_conversionScratch.begin(), outputSize, static_cast<unsigned char>(0));
+        if (!m_converter || m_converterBits != bits || m_converterPacking != block.PackingMode()) {
+            m_converter = m_converterFactory->make(bits, block.Channels(), block.PackingMode());
+            m_converterBits = bits;
+            m_converterPacking = block.PackingMode();
+        }
+        const int r = m_converter->ConvertInBuffer(
+            block.AudioData(), static_cast<int>(count),
+            outputSize > 0 ? m_conversionScratch.data() : nullptr, toFloat);
         if (r < 0) {
             char text[256] = {0};
-            converter->GetErrordesc(text, sizeof text);
+            m_converter->GetErrordesc(text, sizeof text);
             // A run of failing blocks is reported once, until a block converts again.
             if (m_conversionError == 0) NotifyRegisteredLogCallbacks(-1, text);
             m_conversionError = -1;
             return -1;
         }
         m_conversionError = 0;
+        samples = m_conversionScratch.data();
     }
 
     if (!m_bufferManager) {
@@ -90,11 +99,11 @@ int BaseAudioConsumer::ProcessAudioBlock(CAudioBlock& block) {
 
     int r;
     if (m_resampler) {
-        r = toFloat ? m_resampler->Resample_Float(reinterpret_cast<float*>(output.data()),
+        r = toFloat ? m_resampler->Resample_Float(reinterpret_cast<const float*>(samples),
                                                   outputSize, *m_bufferManager)
-                    : m_resampler->Resample_Int(output.data(), outputSize, *m_bufferManager);
+                    : m_resampler->Resample_Int(samples, outputSize, *m_bufferManager);
     } else {
-        r = m_bufferManager->PutData(output.data(), outputSize, nullptr);
+        r = m_bufferManager->PutData(samples, outputSize, nullptr);
     }
     if (r < 0) {
         NotifyRegisteredLogCallbacks(-2, kBufferManagerError);

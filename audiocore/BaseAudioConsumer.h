@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audiocore/AudioSampleConverterFactory.h"
 #include "audiocore/CAudioBlock.h"
@@ -114,6 +115,11 @@ protected:
     std::unique_ptr<LinkedList> m_logCallbacks;
     std::unique_ptr<CAudioResampler> m_resampler;
     int m_conversionError = 0;
+    // Converted samples of the current block, and the converter of the last converted format.
+    std::vector<unsigned char> m_conversionScratch;
+    std::shared_ptr<SampleConverter> m_converter;
+    unsigned short m_converterBits = 0;
+    ePackingMode m_converterPacking = PACKING_MODE_NOT_USED;
     // Bytes of engine blocks delivered but not yet counted as a whole second.
     uint64_t m_timestampCarryBytes = 0;
 };

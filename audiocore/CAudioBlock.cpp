@@ -16,7 +16,30 @@ CAudioBlock::CAudioBlock(const void* data, unsigned int length, int channels, in
         m_data = new unsigned char[length];
         std::memcpy(m_data, data, length);
         m_length = length;
+        m_capacity = length;
     }
+}
+
+void CAudioBlock::Assign(const void* data, unsigned int length, int channels,
+                         int samplesPerSecond, unsigned short bitsPerSample,
+                         ePackingMode packingMode, unsigned int timestamp) {
+    m_channels = channels;
+    m_samplesPerSecond = samplesPerSecond;
+    m_bitsPerSample = bitsPerSample;
+    m_timestamp = timestamp;
+    m_packingMode = packingMode;
+    if (data == nullptr || length == 0) {
+        m_length = 0;
+        return;
+    }
+    if (length > m_capacity) {
+        unsigned char* grown = new unsigned char[length];
+        delete[] m_data;
+        m_data = grown;
+        m_capacity = length;
+    }
+    std::memcpy(m_data, data, length);
+    m_length = length;
 }
 
 CAudioBlock::CAudioBlock(const CAudioBlock& other)
@@ -30,6 +53,7 @@ CAudioBlock::CAudioBlock(const CAudioBlock& other)
     if (other.m_data != nullptr && other.m_length > 0) {
         m_data = new unsigned char[other.m_length];
         std::memcpy(m_data, other.m_data, other.m_length);
+        m_capacity = other.m_length;
     } else {
         m_length = 0;
     }
@@ -50,6 +74,7 @@ unsigned int CAudioBlock::Append(const void* data, unsigned int length) {
     delete[] m_data;
     m_data = grown;
     m_length += length;
+    m_capacity = m_length;
     return m_length;
 }
 

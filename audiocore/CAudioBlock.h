@@ -29,6 +29,11 @@ public:
     // New block (caller owns it) with the same bytes, length, channels, rate and bits per
     // sample, packing mode PACKING_MODE_NOT_USED and timestamp 0.
     CAudioBlock* Copy() const;
+    // Makes this block the same as a newly constructed CAudioBlock(data, length, ...), reusing
+    // its byte array when that is large enough, so that a block refilled for every buffer of a
+    // stream allocates only while its largest length grows.
+    void Assign(const void* data, unsigned int length, int channels, int samplesPerSecond,
+                unsigned short bitsPerSample, ePackingMode packingMode, unsigned int timestamp);
     // Grows the byte array by length bytes from data at the end; returns the new length.
     // A null data pointer or a length of 0 changes nothing.
     unsigned int Append(const void* data, unsigned int length);
@@ -36,6 +41,7 @@ public:
 private:
     unsigned char* m_data = nullptr;
     unsigned int m_length = 0;
+    unsigned int m_capacity = 0;  // bytes allocated at m_data
     int m_channels = 0;
     int m_samplesPerSecond = 0;
     unsigned short m_bitsPerSample = 0;

@@ -9,6 +9,8 @@ namespace Kelvane::AudioCore {
 struct CAudioConsumerManager::Impl {
     std::list<IAudioConsumer*> consumers;  // not owned, registration order
     CAudioConsumerManager* owner = nullptr;
+    // The block handed to the consumers, refilled for every buffer (no allocation per buffer).
+    CAudioBlock block{nullptr, 0, 1, 0, 0, PACKING_MODE_NOT_USED, 0};
 };
 
 CAudioConsumerManager::CAudioConsumerManager() : m_impl(std::make_unique<Impl>()) {
@@ -43,7 +45,8 @@ int CAudioConsumerManager::ProcessAudioBlock(void* data, int byteCount, int /*ch
                                              ePackingMode packingMode) {
     // A negative byte count would become a huge copy length.
     const unsigned int length = byteCount > 0 ? static_cast<unsigned int>(byteCount) : 0u;
-    CAudioBlock block(data, length, 1, sampleRate, bitsPerSample, packingMode, timestamp);
+    CAudioBlock& block = m_impl->block;
+    block.Assign(data, length, 1, sampleRate, bitsPerSample, packingMode, timestamp);
     for (IAudioConsumer* consumer : m_impl->consumers) consumer->ProcessAudioBlock(block);
     return 0;
 }

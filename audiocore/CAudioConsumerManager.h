@@ -22,8 +22,8 @@ public:
     int UnregisterConsumer(IAudioConsumer& consumer);
     int ConsumerCount() const;
 
-    // Builds one mono CAudioBlock owning a copy of byteCount bytes of data (channels 1, the
-    // given rate, bits, packing mode and timestamp; the channel argument is not stored) and
+    // Fills the manager's mono CAudioBlock with a copy of byteCount bytes of data (channels 1,
+    // the given rate, bits, packing mode and timestamp; the channel argument is not stored) and
     // hands it to every consumer in registration order, ignoring their results. Returns 0.
     int ProcessAudioBlock(void* data, int byteCount, int channel, unsigned int timestamp,
                           int sampleRate, unsigned short bitsPerSample, ePackingMode packingMode);

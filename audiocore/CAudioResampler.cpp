@@ -228,13 +228,13 @@ int CAudioResampler::Run(const unsigned char* data, unsigned int length, IBuffer
     return total;
 }
 
-int CAudioResampler::Resample_Int(unsigned char* data, unsigned int length,
+int CAudioResampler::Resample_Int(const unsigned char* data, unsigned int length,
                                   IBufferManager& output) {
     if (!m_initialized || m_float) return 0;
     return Run<_DS_Control_t>(data, length, output);
 }
 
-int CAudioResampler::Resample_Float(float* data, unsigned int length, IBufferManager& output) {
+int CAudioResampler::Resample_Float(const float* data, unsigned int length, IBufferManager& output) {
     if (!m_initialized || !m_float) return 0;
     return Run<_DS_ControlF_t>(reinterpret_cast<const unsigned char*>(data), length, output);
 }

@@ -43,11 +43,11 @@ public:
     // Returns the number of output bytes put; 0 when not initialized or when the input could
     // not be queued; a negative PutData result of `output` is returned as it is. When a
     // converter reports a message the call ends early with the bytes put so far.
-    int Resample_Int(unsigned char* data, unsigned int length, IBufferManager& output);
+    int Resample_Int(const unsigned char* data, unsigned int length, IBufferManager& output);
 
     // Same for float samples (full scale +-1.0; length in bytes, 4 per sample) and float
     // output; requires a resampler constructed with outputBits 32 (returns 0 otherwise).
-    int Resample_Float(float* data, unsigned int length, IBufferManager& output);
+    int Resample_Float(const float* data, unsigned int length, IBufferManager& output);
 
     // Input bytes waiting to be converted: in the stage 2 buffer when there is one, else in the
     // stage 1 buffer.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace Kelvane::AudioCore {
 
@@ -9,9 +10,27 @@ CBufferBlock::CBufferBlock(const unsigned char* data, unsigned int size) {
     if (data != nullptr && size > 0) {
         m_data = new unsigned char[size];
         std::memcpy(m_data, data, size);
+        m_reserved = size;
         m_fullSize = size;
         m_remaining = size;
     }
+}
+
+bool CBufferBlock::Refill(const unsigned char* data, unsigned int size) {
+    m_fullSize = m_remaining = m_readOffset = 0;
+    m_next = nullptr;
+    if (data == nullptr || size == 0) return true;
+    if (size > m_reserved) {
+        unsigned char* grown = new (std::nothrow) unsigned char[size];
+        if (grown == nullptr) return false;
+        delete[] m_data;
+        m_data = grown;
+        m_reserved = size;
+    }
+    std::memcpy(m_data, data, size);
+    m_fullSize = size;
+    m_remaining = size;
+    return true;
 }
 
 CBufferBlock::~CBufferBlock() { delete[] m_data; }

@@ -17,13 +17,17 @@ public:
     // count of 0.
     int GetData(unsigned char* destination, unsigned int count);
 
+    // Makes the chunk hold a copy of size bytes from data with the read position at the start,
+    // as a new CBufferBlock(data, size) would; its byte array is reused when large enough.
+    // Returns false, leaving the chunk empty, when the bytes could not be stored.
+    bool Refill(const unsigned char* data, unsigned int size);
     unsigned int FullSize() const { return m_fullSize; }
     unsigned int Remaining() const { return m_remaining; }
     void SetNext(CBufferBlock* next) { m_next = next; }
     CBufferBlock* GetNext() const { return m_next; }
 
 private:
-    unsigned int m_reserved = 0;
+    unsigned int m_reserved = 0;  // bytes allocated at m_data
     unsigned int m_fullSize = 0;
     unsigned int m_readOffset = 0;
     unsigned int m_remaining = 0;

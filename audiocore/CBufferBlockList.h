@@ -4,7 +4,9 @@
 
 namespace Kelvane::AudioCore {
 
-// Singly linked FIFO of CBufferBlock chunks; owns its chunks.
+// Singly linked FIFO of CBufferBlock chunks; owns its chunks. Removed chunks are kept (up to
+// kSpareChunks) and refilled by later Adds, so a stream of puts and takes of steady sizes
+// stops allocating after its first chunks.
 class CBufferBlockList {
 public:
     CBufferBlockList() = default;
@@ -16,7 +18,7 @@ public:
     int Add(const unsigned char* data, unsigned int size);
     // Removes and deletes the head chunk; returns its full size, 0 when the list is empty.
     unsigned int RemoveHead();
-    // Removes all chunks.
+    // Removes all chunks (and releases the spare ones).
     void Reset();
     CBufferBlock* GetHead() const { return m_head; }
     unsigned int Size() const { return m_count; }
@@ -25,6 +27,9 @@ private:
     CBufferBlock* m_head = nullptr;
     CBufferBlock* m_tail = nullptr;
     unsigned int m_count = 0;
+    static constexpr unsigned int kSpareChunks = 64;
+    CBufferBlock* m_spare = nullptr;  // removed chunks for reuse, linked through GetNext
+    unsigned int m_spareCount = 0;
 };
 
 }  // namespace Kelvane::AudioCore

@@ -2,7 +2,9 @@
 // interpolation over caller-owned control blocks. The tables live in decimate_tables.cpp.
 #include "audiocore/decimate.h"
 
+#include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "audiocore/decimate_tables.h"
 
@@ -59,16 +61,60 @@ void KeepHistory(T* block, int n, int keep) {
     std::memmove(block - keep, block - keep + n, sizeof(T) * keep);
 }
 
+// The FIR decimators compute kLanes outputs at once, one per vector lane. Every lane performs
+// exactly the operations of the plain per-output loop, in the same order (centre tap first,
+// then the symmetric pairs from the innermost out), so the results are bit for bit those of
+// a scalar filter. The input is first converted to float and split by phase (every second or
+// third sample), so that the samples one tap needs for consecutive outputs are adjacent.
+typedef float VecF __attribute__((vector_size(16)));
+constexpr int kLanes = 4;
+// Outputs per pass; the phase arrays of one pass hold DS_HISTORY / 2 + kChunk samples.
+constexpr int kChunk = 256;
+
+inline VecF Load(const float* p) {
+    VecF v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Converts n samples at src to float phase arrays: phase r gets src[factor * m + r]. Samples
+// past n (in the last, partial group of lanes) are zero.
+template <typename In, int factor>
+void SplitPhases(const In* src, int n, float (*phase)[DS_HISTORY / 2 + kChunk + kLanes],
+                 int perPhase) {
+    for (int m = 0; m < perPhase; ++m) {
+        for (int r = 0; r < factor; ++r) {
+            const int i = factor * m + r;
+            phase[r][m] = i < n ? static_cast<float>(src[i]) : 0.0f;
+        }
+    }
+}
+
 // Half-band: output k centred on input 2k - 22 (taps reach 2k - 45 .. 2k + 1).
 template <typename In, typename Out>
 void Decimate2(In* in, Out* out, int out_count, int gain) {
     const float* h = NyquistHalf + 23;
-    for (int k = 0; k < out_count; ++k) {
-        const In* c = in + 2 * k - 22;
-        float acc = h[0] * static_cast<float>(c[0]);
-        for (int j = 1; j <= 23; j += 2)
-            acc += h[j] * (static_cast<float>(c[-j]) + static_cast<float>(c[j]));
-        Store(acc * static_cast<float>(gain), out + k);
+    const float g = static_cast<float>(gain);
+    float phase[2][DS_HISTORY / 2 + kChunk + kLanes];
+    for (int k0 = 0; k0 < out_count; k0 += kChunk) {
+        const int count = out_count - k0 < kChunk ? out_count - k0 : kChunk;
+        const int padded = (count + kLanes - 1) / kLanes * kLanes;
+        // Samples in[2 k0 - 72 ..]: even ones are the centres, odd ones the tap pairs.
+        SplitPhases<In, 2>(in + 2 * k0 - DS_HISTORY, DS_HISTORY + 2 * count, phase,
+                           DS_HISTORY / 2 + padded);
+        const float* even = phase[0] + DS_HISTORY / 2 - 11;  // even[k] = in[2k - 22]
+        const float* odd = phase[1] + DS_HISTORY / 2 - 11;   // odd[k + q] = in[2k - 21 + 2q]
+        for (int k = 0; k < padded; k += kLanes) {
+            VecF acc = h[0] * Load(even + k);
+#pragma GCC unroll 12
+            for (int j = 1; j <= 23; j += 2) {
+                // c[-j] = in[2k - 22 - j] = odd[k - (j + 1) / 2], c[j] = odd[k + (j - 1) / 2]
+                acc += h[j] * (Load(odd + k - (j + 1) / 2) + Load(odd + k + (j - 1) / 2));
+            }
+            acc *= g;
+            const int lanes = count - k < kLanes ? count - k : kLanes;
+            for (int l = 0; l < lanes; ++l) Store(acc[l], out + k0 + k + l);
+        }
     }
     KeepHistory(in, 2 * out_count, DS_HISTORY);
 }
@@ -77,14 +123,30 @@ void Decimate2(In* in, Out* out, int out_count, int gain) {
 template <typename In, typename Out>
 void Decimate3(In* in, Out* out, int out_count, int gain) {
     const float* h = NyquistThird + 35;
-    for (int k = 0; k < out_count; ++k) {
-        const In* c = in + 3 * k - 33;
-        float acc = h[0] * static_cast<float>(c[0]);
-        for (int j = 1; j <= 35; ++j) {
-            if (j % 3 == 0) continue;
-            acc += h[j] * (static_cast<float>(c[-j]) + static_cast<float>(c[j]));
+    const float g = static_cast<float>(gain);
+    float phase[3][DS_HISTORY / 2 + kChunk + kLanes];
+    for (int k0 = 0; k0 < out_count; k0 += kChunk) {
+        const int count = out_count - k0 < kChunk ? out_count - k0 : kChunk;
+        const int padded = (count + kLanes - 1) / kLanes * kLanes;
+        // Samples in[3 k0 - 72 ..]; phase r at m is in[3 (k0 + m) - 72 + r].
+        SplitPhases<In, 3>(in + 3 * k0 - DS_HISTORY, DS_HISTORY + 3 * count, phase,
+                           DS_HISTORY / 3 + padded);
+        // p[r][k + q] = in[3k - 33 + 3q + r]
+        const float* p[3] = {phase[0] + 13, phase[1] + 13, phase[2] + 13};
+        for (int k = 0; k < padded; k += kLanes) {
+            VecF acc = h[0] * Load(p[0] + k);
+#pragma GCC unroll 24
+            for (int t = 0; t < 24; ++t) {
+                // The non-zero taps j = 1, 2, 4, 5, ... 35 in increasing order.
+                const int j = t / 2 * 3 + 1 + t % 2;
+                const int q = j / 3, r = j % 3;
+                // c[j] = in[3k - 33 + 3q + r]; c[-j] = in[3k - 33 - 3(q + 1) + (3 - r)]
+                acc += h[j] * (Load(p[3 - r] + k - q - 1) + Load(p[r] + k + q));
+            }
+            acc *= g;
+            const int lanes = count - k < kLanes ? count - k : kLanes;
+            for (int l = 0; l < lanes; ++l) Store(acc[l], out + k0 + k + l);
         }
-        Store(acc * static_cast<float>(gain), out + k);
     }
     KeepHistory(in, 3 * out_count, DS_HISTORY);
 }
@@ -398,6 +460,39 @@ inline float MixTo(const float* s, int mode, int lw, int rw, float*) {
     }
 }
 
+template <int mode, typename In, typename W>
+void MixRunOf(const In* src, W* dst, int n, int lw, int rw) {
+    const int channels = mode == 0 ? 1 : 2;
+    for (int i = 0; i < n; ++i)
+        dst[i] = MixTo(src + i * channels, mode, lw, rw, static_cast<W*>(nullptr));
+}
+
+// n frames mixed to n work samples.
+template <typename In, typename W>
+void MixRun(const In* src, W* dst, int n, int mode, int lw, int rw) {
+    // Integer samples at a weight of 100 % are their own mix (s * 100 / 100 == s): the
+    // decoders' case, a plain copy of one channel.
+    if (std::is_same<In, int16_t>::value && lw == 100 && (mode == 0 || mode == 1)) {
+        const int channels = mode == 0 ? 1 : 2;
+        for (int i = 0; i < n; ++i) dst[i] = static_cast<W>(src[i * channels]);
+        return;
+    }
+    switch (mode) {
+        case 1:
+            MixRunOf<1>(src, dst, n, lw, rw);
+            break;
+        case 2:
+            MixRunOf<2>(src, dst, n, lw, rw);
+            break;
+        case 3:
+            MixRunOf<3>(src, dst, n, lw, rw);
+            break;
+        default:
+            MixRunOf<0>(src, dst, n, lw, rw);
+            break;
+    }
+}
+
 template <typename Ctl, typename In, typename W>
 const char* Main(Ctl* p, float offset) {
     if (!p) return kNullControl;
@@ -414,9 +509,14 @@ const char* Main(Ctl* p, float offset) {
     W* out = static_cast<W*>(p->out_ptr);
     W* block = p->work + DS_HISTORY;
     const int channels = stereo ? 2 : 1;
-    for (int i = 0; i < frames; ++i) {
-        block[p->fill++] = MixTo(src + i * channels, p->channel_mode, p->left_weight,
-                                 p->right_weight, static_cast<W*>(nullptr));
+    for (int i = 0; i < frames;) {
+        // Mix as many frames as the current input block still takes, with the mode fixed for
+        // the whole run.
+        const int run = std::min(frames - i, p->in_block_len - p->fill);
+        MixRun(src + i * channels, block + p->fill, run, p->channel_mode, p->left_weight,
+               p->right_weight);
+        p->fill += run;
+        i += run;
         if (p->fill == p->in_block_len) {
             ProcessBlock(p, out, offset);
             out += p->out_block_len;

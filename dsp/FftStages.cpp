@@ -1,5 +1,6 @@
 // Stage routines of the FFT library on interleaved complex work buffers: first stages without
 // twiddles (radix 3, 6, 4, 8) and radix-4 stages with twiddles.
+#include <cstring>
 #include <initializer_list>
 
 #include "dsp/Fft.h"
@@ -32,9 +33,53 @@ FFT_FIRST_STAGE_MEMBERS(8)
 
 #undef FFT_FIRST_STAGE_MEMBERS
 
+namespace {
+
+// One radix-4 butterfly with twiddles, on scalars or on vectors of four butterflies (every
+// lane does the scalar operations in the same order, so both give the same bits).
+template <typename T>
+inline void Butterfly(T ar, T ai, T br, T bi, T cr, T ci, T dr, T di, const T* w, T* out) {
+    const T x1r = cr * w[0] - ci * w[1], x1i = cr * w[1] + ci * w[0];
+    const T x2r = br * w[2] - bi * w[3], x2i = br * w[3] + bi * w[2];
+    const T x3r = dr * w[4] - di * w[5], x3i = dr * w[5] + di * w[4];
+    const T s02r = ar + x2r, s02i = ai + x2i;
+    const T d02r = ar - x2r, d02i = ai - x2i;
+    const T s13r = x1r + x3r, s13i = x1i + x3i;
+    const T d13r = x1r - x3r, d13i = x1i - x3i;
+    out[0] = s02r + s13r;  // a
+    out[1] = s02i + s13i;
+    out[2] = s02r - s13r;  // c
+    out[3] = s02i - s13i;
+    out[4] = d02r + d13i;  // b
+    out[5] = d02i - d13r;
+    out[6] = d02r - d13i;  // d
+    out[7] = d02i + d13r;
+}
+
+typedef float V4 __attribute__((vector_size(16)));
+typedef int I4 __attribute__((vector_size(16)));
+
+// Four interleaved complex values at p as (real parts, imaginary parts), and back.
+inline void LoadComplex4(const float* p, V4* re, V4* im) {
+    V4 lo, hi;
+    std::memcpy(&lo, p, sizeof lo);
+    std::memcpy(&hi, p + 4, sizeof hi);
+    *re = __builtin_shuffle(lo, hi, I4{0, 2, 4, 6});
+    *im = __builtin_shuffle(lo, hi, I4{1, 3, 5, 7});
+}
+inline void StoreComplex4(float* p, V4 re, V4 im) {
+    const V4 lo = __builtin_shuffle(re, im, I4{0, 4, 1, 5});
+    const V4 hi = __builtin_shuffle(re, im, I4{2, 6, 3, 7});
+    std::memcpy(p, &lo, sizeof lo);
+    std::memcpy(p + 4, &hi, sizeof hi);
+}
+
+}  // namespace
+
 void FFT_Flt_R4_WM(float* work, const float* twiddle, int groupLen, int groupCount,
                    int twiddleStride) {
     const int L = groupLen;
+    const int vectorLen = L / 4 * 4;
     for (int g = 0; g < groupCount; ++g) {
         // Sub-transforms of the group, in bit-reversed order of their input offsets: block 0
         // holds offset 0, block 1 offset 2, block 2 offset 1, block 3 offset 3.
@@ -42,27 +87,35 @@ void FFT_Flt_R4_WM(float* work, const float* twiddle, int groupLen, int groupCou
         float* b = a + 2 * L;
         float* c = a + 4 * L;
         float* d = a + 6 * L;
-        for (int m = 0; m < L; ++m) {
-            const float* w = twiddle + 6 * m * twiddleStride;  // W^m, W^2m, W^3m
-            const float ar = a[2 * m], ai = a[2 * m + 1];
-            const float br = b[2 * m], bi = b[2 * m + 1];
-            const float cr = c[2 * m], ci = c[2 * m + 1];
-            const float dr = d[2 * m], di = d[2 * m + 1];
-            const float x1r = cr * w[0] - ci * w[1], x1i = cr * w[1] + ci * w[0];
-            const float x2r = br * w[2] - bi * w[3], x2i = br * w[3] + bi * w[2];
-            const float x3r = dr * w[4] - di * w[5], x3i = dr * w[5] + di * w[4];
-            const float s02r = ar + x2r, s02i = ai + x2i;
-            const float d02r = ar - x2r, d02i = ai - x2i;
-            const float s13r = x1r + x3r, s13i = x1i + x3i;
-            const float d13r = x1r - x3r, d13i = x1i - x3i;
-            a[2 * m] = s02r + s13r;
-            a[2 * m + 1] = s02i + s13i;
-            c[2 * m] = s02r - s13r;
-            c[2 * m + 1] = s02i - s13i;
-            b[2 * m] = d02r + d13i;
-            b[2 * m + 1] = d02i - d13r;
-            d[2 * m] = d02r - d13i;
-            d[2 * m + 1] = d02i + d13r;
+        for (int m = 0; m < vectorLen; m += 4) {
+            V4 w[6];  // W^m, W^2m, W^3m (re, im) of four butterflies
+            for (int l = 0; l < 4; ++l) {
+                const float* wl = twiddle + 6 * (m + l) * twiddleStride;
+                for (int t = 0; t < 6; ++t) w[t][l] = wl[t];
+            }
+            V4 ar, ai, br, bi, cr, ci, dr, di, out[8];
+            LoadComplex4(a + 2 * m, &ar, &ai);
+            LoadComplex4(b + 2 * m, &br, &bi);
+            LoadComplex4(c + 2 * m, &cr, &ci);
+            LoadComplex4(d + 2 * m, &dr, &di);
+            Butterfly(ar, ai, br, bi, cr, ci, dr, di, w, out);
+            StoreComplex4(a + 2 * m, out[0], out[1]);
+            StoreComplex4(c + 2 * m, out[2], out[3]);
+            StoreComplex4(b + 2 * m, out[4], out[5]);
+            StoreComplex4(d + 2 * m, out[6], out[7]);
+        }
+        for (int m = vectorLen; m < L; ++m) {
+            float out[8];
+            Butterfly(a[2 * m], a[2 * m + 1], b[2 * m], b[2 * m + 1], c[2 * m], c[2 * m + 1],
+                      d[2 * m], d[2 * m + 1], twiddle + 6 * m * twiddleStride, out);
+            a[2 * m] = out[0];
+            a[2 * m + 1] = out[1];
+            c[2 * m] = out[2];
+            c[2 * m + 1] = out[3];
+            b[2 * m] = out[4];
+            b[2 * m + 1] = out[5];
+            d[2 * m] = out[6];
+            d[2 * m + 1] = out[7];
         }
     }
 }

@@ -4,7 +4,7 @@ set -euo pipefail
 PKGS=(cmake g++ make pkg-config binutils
       rapidjson-dev portaudio19-dev libsndfile1-dev
       libgtest-dev libgmock-dev libbenchmark-dev
-      libfftw3-dev tzdata pulseaudio pulseaudio-utils libasound2-plugins
+      libfftw3-dev libsoxr-dev libspeexdsp-dev tzdata pulseaudio pulseaudio-utils libasound2-plugins
       libxml2-utils clang-14 libclang-rt-14-dev espeak-ng sox)
 missing=()
 for p in "${PKGS[@]}"; do
