@@ -56,6 +56,9 @@ private:
     static uint32_t BlockTimeMs(uint32_t sampleBlockIndex) {
         return uint32_t(double(float(sampleBlockIndex) * 1000.0f) * 0.0026666666666666666);
     }
+    // TESK 2 standard and Reed-Solomon commercial messages differ in length; the table
+    // manager's redundancy rule separates them.
+    bool ReadsAsReedSolomon(const _WATERMARK_Detection_t&) const { return false; }
     int Validate(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b,
                  int allowNegative) const {
         return ValidateDetection(a, b, allowNegative);
