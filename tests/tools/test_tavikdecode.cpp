@@ -171,9 +171,10 @@ std::string FixtureDir() {
     const std::string tmp = ScratchDir() + "/fixtures";
     std::system(("mkdir -p '" + tmp + "'").c_str());
     auto in = [&](const std::string& name) { return tmp + "/" + name; };
-    // 12 s carry at least two repetitions of every message: enough for each
-    // family's confirmation.
-    const std::string gen = Tavikgen() + " --seconds 12 --host pink --ratio -20" + kMarks;
+    // 20 s carry enough repetitions of every message for each family's
+    // confirmation (a ZELT program code needs two detections from separate
+    // 4.8 s periods, three periods when they straddle the decoder's searches).
+    const std::string gen = Tavikgen() + " --seconds 20 --host pink --ratio -20" + kMarks;
     EXPECT_EQ(RunTool(gen + " -o " + in("orig.wav")).status, 0);
     EXPECT_EQ(RunTool(gen + " --rate 44100 -o " + in("r44.wav")).status, 0);
     EXPECT_EQ(RunTool(gen + " --rate 96000 -o " + in("r96.wav")).status, 0);
