@@ -407,18 +407,16 @@ std::string WithoutSpeed(const std::string& err) {
 // prints, in input order, standard input among them; a file that fails in the
 // middle ends the run after its output, as it does in one process.
 TEST_F(Tavikdecode, JobsPrintWhatOneProcessPrints) {
-    const std::string files = Path("orig.wav") + " " + Path("mono.wav") + " " + File16k() + " - " +
-                              Path("r44.wav") + " " + Path("pcm24.wav");
+    const std::string files =
+        Path("orig.wav") + " " + Path("mono.wav") + " " + File16k() + " - " + Path("r44.wav");
     const std::string feed = "cat '" + Path("float.wav") + "' | ";
     const RunResult one = RunTool(feed + Decode("-j 1 " + files));
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(one.out.substr(0, original_.out.size()), original_.out);
-    for (const std::string jobs : {"2", "3"}) {
-        const RunResult many = RunTool(feed + Decode("--jobs " + jobs + " " + files));
-        EXPECT_EQ(many.status, 0) << many.err;
-        EXPECT_EQ(many.out, one.out) << jobs;
-        EXPECT_EQ(WithoutSpeed(many.err), WithoutSpeed(one.err)) << jobs;
-    }
+    const RunResult two = RunTool(feed + Decode("--jobs 2 " + files));
+    EXPECT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(two.out, one.out);
+    EXPECT_EQ(WithoutSpeed(two.err), WithoutSpeed(one.err));
 
     const std::string cut = "head -c 1000000 '" + Path("orig.wav") + "' | ";
     const std::string mixed = Path("mono.wav") + " - " + Path("orig.wav");
