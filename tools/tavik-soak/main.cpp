@@ -204,8 +204,16 @@ void HostThread(HostSide* h) {
     }
 }
 
+// Bytes the heap has handed out and not had back (large blocks included):
+// tells steady growth of live data from growth of the heap's free space.
+long HeapInUseKiB() {
+    const struct mallinfo2 mi = mallinfo2();
+    return long((mi.uordblks + mi.hblkhd) / 1024);
+}
+
 struct Figures {
     long rssStart = -1, rssHour = -1, rssNow = -1;
+    long heapStart = -1, heapHour = -1, heapNow = -1;
 };
 
 void PrintFigures(HostSide& h, double audioSeconds, double wallSeconds, const Figures& m,
@@ -251,6 +259,8 @@ void PrintFigures(HostSide& h, double audioSeconds, double wallSeconds, const Fi
     std::printf("  VmRSS: start %ld KiB, after 1 h %s, now %ld KiB", m.rssStart,
                 m.rssHour < 0 ? "-" : (std::to_string(m.rssHour) + " KiB").c_str(), m.rssNow);
     if (m.rssHour >= 0) std::printf(", growth since 1 h %+ld KiB", m.rssNow - m.rssHour);
+    std::printf("\n  heap in use: start %ld KiB, after 1 h %s, now %ld KiB", m.heapStart,
+                m.heapHour < 0 ? "-" : (std::to_string(m.heapHour) + " KiB").c_str(), m.heapNow);
     std::printf("\n  CPU %.1f s, wall %.1f s: %.1fx real time (%.1fx per channel)\n", cpu,
                 wallSeconds, audioSeconds / wallSeconds,
                 audioSeconds * h.ledger->channelCount() / wallSeconds);
@@ -307,6 +317,7 @@ int main(int argc, char** argv) {
     const int64_t reportBlocks = std::max<int64_t>(1, int64_t(o.reportEvery * 3600 * 100 + 0.5));
     Figures m;
     m.rssStart = RssKiB();
+    m.heapStart = HeapInUseKiB();
     const auto wallStart = std::chrono::steady_clock::now();
     auto wall = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart)
@@ -333,9 +344,13 @@ int main(int argc, char** argv) {
         while (b + 1 - host.polledBlocks.load(std::memory_order_acquire) > kMaxLagBlocks)
             std::this_thread::sleep_for(std::chrono::microseconds(100));
 
-        if (b + 1 == hourBlocks) m.rssHour = RssKiB();
+        if (b + 1 == hourBlocks) {
+            m.rssHour = RssKiB();
+            m.heapHour = HeapInUseKiB();
+        }
         if ((b + 1) % reportBlocks == 0 && b + 1 < totalBlocks) {
             m.rssNow = RssKiB();
+            m.heapNow = HeapInUseKiB();
             countSegments();
             PrintFigures(host, double(b + 1) / 100, wall(), m, segments, false);
         }
@@ -348,6 +363,7 @@ int main(int argc, char** argv) {
         host.ledger->Finish(audioSeconds);
     }
     m.rssNow = RssKiB();
+    m.heapNow = HeapInUseKiB();
     countSegments();
     PrintFigures(host, audioSeconds, wall(), m, segments, true);
 
