@@ -58,6 +58,9 @@ private:
         return uint32_t(
             uint64_t(double(float(sampleBlockIndex) * 1000.0f) * 0.0026666666666666666));
     }
+    // TESK 2 standard and Reed-Solomon commercial messages differ in length; the table
+    // manager's redundancy rule separates them.
+    bool ReadsAsReedSolomon(const _WATERMARK_Detection_t&) const { return false; }
     int Validate(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b,
                  int allowNegative) const {
         return ValidateDetection(a, b, allowNegative);

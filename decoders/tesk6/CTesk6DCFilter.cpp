@@ -2,10 +2,40 @@
 
 #include <cstring>
 
+#include "dsp/CUCCValidator.h"
 #include "dsp/CircData.h"
 #include "timebase/TeskTime.h"
 
-CTesk6DCFilter::CTesk6DCFilter() { initDCFilter(); }
+CTesk6DCFilter::CTesk6DCFilter() {
+    RS_Init(7, 5, 7, RS_7_5_TABLES_CODEGENPOLY, RS_7_5_TABLES_LOOKUPGF, RS_7_5_TABLES_LOOKUPGFINV,
+            RS_7_5_TABLES_LOOKUPGFREV, &m_rs);
+    initDCFilter();
+}
+
+bool CTesk6DCFilter::ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const {
+    if (d.dist > 3 || d.timestamp > 0x1FFFFFFFu) return false;
+    const uint32_t ts = d.timestamp;
+    uint8_t word[7];
+    word[0] = uint8_t((d.sid >> 9) & 0x7F);
+    word[1] = uint8_t((d.sid >> 2) & 0x7F);
+    word[2] = uint8_t(((d.sid & 3) << 5) | ((d.transmission & 1) << 4) | ((d.dist & 3) << 2) |
+                      ((d.dst & 1) << 1) | ((ts >> 28) & 1));
+    word[3] = uint8_t((ts >> 21) & 0x7F);
+    word[4] = uint8_t((ts >> 14) & 0x7F);
+    word[5] = uint8_t((ts >> 7) & 0x7F);
+    uint8_t parity[2];
+    RS_Encode(word, 5, parity, &m_rs);
+    if (parity[0] != word[5]) return false;
+    // The accumulation adds the time code's advance over up to three repetitions (0 to 5 on
+    // the commercial layer) to the last symbol only, modulo 128.
+    bool codeWord = false;
+    for (uint32_t advance = 0; advance <= 5 && !codeWord; ++advance)
+        codeWord = parity[1] == uint8_t((ts - advance) & 0x7F);
+    if (!codeWord) return false;
+    uint64_t commId = 0;
+    for (int i = 0; i < 5; ++i) commId = (commId << 7) | word[i];
+    return CUCCValidator::IsValidCommID(long(commId));
+}
 
 void CTesk6DCFilter::initDCFilter() {
     m_maxGap = kMaxGapMs;

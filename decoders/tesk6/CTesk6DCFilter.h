@@ -6,7 +6,9 @@
 // reported only when an earlier detection of the same layer (among the last
 // 127) agrees with it in phase, time and content, and then both are reported,
 // each at most once. Program pairs whose time codes disagree are reported
-// with "timestamp" -1.
+// with "timestamp" -1. A standard commercial detection whose seven symbols
+// form a Reed-Solomon code word with a valid commercial identifier is the
+// standard reading of a Reed-Solomon message and is never paired.
 #ifndef TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 
@@ -18,6 +20,7 @@
 #include "decoders/tesk6/CTeskDCFilter.h"
 #include "decoders/tesk6/Tesk6DetectionText.h"
 #include "decoders/tesk6/WatermarkDetection.h"
+#include "dsp/ReedSolomon.h"
 
 // Parsing, ring and pairing walk come from CTeskDCFilter (ProcessDetection,
 // ConvertJsonStrToDetectionStruct, CopyDetection, Current); this class holds
@@ -44,6 +47,16 @@ public:
     static int ValidateDetection(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b,
                                  int allowNegative, uint32_t maxGap);
 
+    // True when the standard fields of d (SID, transmission, distribution,
+    // DST, 29-bit time code) are the seven data symbols of a (7, 5)
+    // Reed-Solomon code word whose commercial identifier is valid, for the
+    // time code as read or with any advance (1 to 5) a deeper accumulation
+    // adds to its last symbol taken back. Both message kinds share marker and
+    // layer, so every Reed-Solomon message also reads as some standard one;
+    // a true standard message is a code word only by chance (1 in 16384 per
+    // candidate word).
+    bool ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const;
+
     // Appends the record as one detection text (decoder format).
     static void emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out);
 
@@ -66,6 +79,7 @@ private:
     }
 
     uint32_t m_maxGap;
+    RsCodeParams m_rs;
 };
 
 #endif  // TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H

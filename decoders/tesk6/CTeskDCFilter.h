@@ -13,6 +13,8 @@
 //   static uint32_t BlockTimeMs(uint32_t sampleBlockIndex);  // block time, ms
 //   int Validate(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b,
 //                int allowNegative) const;      // 0 to 3, see the family's ValidateDetection
+//   bool ReadsAsReedSolomon(const _WATERMARK_Detection_t&) const;
+//                                                // a standard commercial reading of an RS word
 #ifndef TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
 
@@ -199,6 +201,10 @@ private:
             if (CUCCValidator::IsValidCommID(long(c.commId))) Family::emitDetection(c, out);
             return;
         }
+        const Family& family = static_cast<const Family&>(*this);
+        // The standard reading of a Reed-Solomon message names a code that was never sent;
+        // it neither pairs nor confirms.
+        if (c.layer == 1 && family.ReadsAsReedSolomon(c)) return;
         const uint32_t now = Family::BlockTimeMs(c.sampleBlockIndex);
         Entry& fresh = m_ring[m_writeIndex];
         CopyDetection(c, fresh.det);
@@ -217,7 +223,6 @@ private:
             return r;
         };
 
-        const Family& family = static_cast<const Family&>(*this);
         const int allowNegative = (c.layer == 0) ? 0 : m_allowNegativeNonProg;
         for (int i = 1; i < kRingSize; ++i) {
             Entry& old = m_ring[(m_writeIndex - i + kRingSize) % kRingSize];

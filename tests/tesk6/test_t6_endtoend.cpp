@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 #include "T6Pipeline.h"
 #include "app/HostInterface.h"
@@ -24,6 +26,13 @@ std::vector<int16_t> MakeAudio(const Tesk6Generator& g, double seconds, double r
     const std::vector<float> wm = g.Synthesize(seconds);
     const std::vector<float> host = SignalMix::MakeHost(HostKind::PinkNoise, wm.size(), 0.1, seed);
     return SignalMix::ToInt16(SignalMix::Mix(wm, host, ratioDb));
+}
+
+// Commercial identifier as the decoder writes it ("0x" and lowercase hex digits).
+std::string HexId(uint64_t id) {
+    char text[24];
+    snprintf(text, sizeof(text), "0x%llx", static_cast<unsigned long long>(id));
+    return text;
 }
 
 // Time code the generator was sending at `seconds` on a layer: that of the
@@ -192,3 +201,32 @@ TEST_F(Tesk6EndToEnd, RawDisplayAndFamilySwitch) {
 }
 
 }  // namespace
+
+// Standard and Reed-Solomon commercial messages share the marker and the layer, so every
+// Reed-Solomon word also reads as some standard message. For identifiers whose standard
+// reading has distribution PC and transmission 1 the decoder keeps that reading, and pairs of
+// it used to reach the host as a standard commercial code that was never sent.
+TEST_F(Tesk6EndToEnd, ReedSolomonMessageGivesNoStandardCommercialCode) {
+    for (uint64_t id : {0x210149512ull, 0x123456789ull}) {
+        SCOPED_TRACE(id);
+        Tesk6Message m;
+        m.kind = Tesk6Kind::CommercialRs;
+        m.commId = id;
+        ASSERT_TRUE(CUCCValidator::IsValidCommID(long(m.commId)));
+        Tesk6Generator g(48000);
+        g.Add(m);
+        t6test::MeterHarness h(1);
+        int rs = 0, other = 0;
+        for (const auto& hc : h.Feed({MakeAudio(g, 30.0, -18.0, 21)}, true)) {
+            t6test::Code c = t6test::ParseCode(hc.text);
+            ASSERT_TRUE(c.ok) << hc.text;
+            if (c.layer == "COMM_RS" && c.commId == HexId(id))
+                ++rs;
+            else
+                ++other;
+            EXPECT_NE(c.layer, "COMM_STD") << hc.text;
+        }
+        EXPECT_GE(rs, 5);
+        EXPECT_EQ(other, 0);
+    }
+}

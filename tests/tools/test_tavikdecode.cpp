@@ -172,9 +172,10 @@ std::string FixtureDir() {
     const std::string tmp = ScratchDir() + "/fixtures";
     std::system(("mkdir -p '" + tmp + "'").c_str());
     auto in = [&](const std::string& name) { return tmp + "/" + name; };
-    // 12 s carry at least two repetitions of every message: enough for each
-    // family's confirmation.
-    const std::string gen = Tavikgen() + " --seconds 12 --host pink --ratio -20" + kMarks;
+    // 20 s carry enough repetitions of every message for each family's
+    // confirmation (a ZELT program code needs two detections from separate
+    // 4.8 s periods, three periods when they straddle the decoder's searches).
+    const std::string gen = Tavikgen() + " --seconds 20 --host pink --ratio -20" + kMarks;
     EXPECT_EQ(RunTool(gen + " -o " + in("orig.wav")).status, 0);
     EXPECT_EQ(RunTool(gen + " --rate 44100 -o " + in("r44.wav")).status, 0);
     EXPECT_EQ(RunTool(gen + " --rate 96000 -o " + in("r96.wav")).status, 0);
@@ -407,18 +408,16 @@ std::string WithoutSpeed(const std::string& err) {
 // prints, in input order, standard input among them; a file that fails in the
 // middle ends the run after its output, as it does in one process.
 TEST_F(Tavikdecode, JobsPrintWhatOneProcessPrints) {
-    const std::string files = Path("orig.wav") + " " + Path("mono.wav") + " " + File16k() + " - " +
-                              Path("r44.wav") + " " + Path("pcm24.wav");
+    const std::string files =
+        Path("orig.wav") + " " + Path("mono.wav") + " " + File16k() + " - " + Path("r44.wav");
     const std::string feed = "cat '" + Path("float.wav") + "' | ";
     const RunResult one = RunTool(feed + Decode("-j 1 " + files));
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(one.out.substr(0, original_.out.size()), original_.out);
-    for (const std::string jobs : {"2", "3"}) {
-        const RunResult many = RunTool(feed + Decode("--jobs " + jobs + " " + files));
-        EXPECT_EQ(many.status, 0) << many.err;
-        EXPECT_EQ(many.out, one.out) << jobs;
-        EXPECT_EQ(WithoutSpeed(many.err), WithoutSpeed(one.err)) << jobs;
-    }
+    const RunResult two = RunTool(feed + Decode("--jobs 2 " + files));
+    EXPECT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(two.out, one.out);
+    EXPECT_EQ(WithoutSpeed(two.err), WithoutSpeed(one.err));
 
     const std::string cut = "head -c 1000000 '" + Path("orig.wav") + "' | ";
     const std::string mixed = Path("mono.wav") + " - " + Path("orig.wav");

@@ -153,7 +153,10 @@ void Component::AddTo(float* out, size_t count, int64_t at) {
 }
 
 uint16_t ZeltProgramId(uint64_t n) {
-    n %= 16 * 15 * 14 * 15;
+    // Spread consecutive numbers over the whole id space (7919 is prime to
+    // 50400), so the codes of neighbouring channels differ in more than the
+    // key nibble, which the decoder's key repair can misread.
+    n = (n % 50400) * 7919 % 50400;
     const unsigned key = unsigned(n % 15) + 1;
     uint64_t m = n / 15;
     const unsigned a = unsigned(m % 16);
