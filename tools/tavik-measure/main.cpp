@@ -820,11 +820,14 @@ Result RunAll(const std::vector<Item>& items, const Options& o) {
 // ---------------------------------------------------------------------------
 // Tables (Markdown, so they paste into notes as they are).
 
-void PrintExamples(const Result& r, const char* prefix) {
+// At most `limit` examples per row: each work item keeps that many of its own.
+void PrintExamples(const Result& r, const char* prefix, int limit) {
+    std::map<int, int> shown;
     for (const auto& e : r.examples) {
         if (e.compare(0, std::strlen(prefix), prefix) != 0) continue;
         const size_t sp = e.find(' ');
         const int row = std::atoi(e.c_str() + std::strlen(prefix));
+        if (row < 0 || row >= kRows || shown[row]++ >= limit) continue;
         std::printf("- %s %s: %s\n", kRowFamily[row], kRowKind[row], e.c_str() + sp + 1);
     }
 }
@@ -884,7 +887,7 @@ void FalseTable(const Options& o, const std::vector<std::string>& signals) {
     }
     if (o.examples > 0 && !r.examples.empty()) {
         std::printf("\nExamples:\n\n");
-        PrintExamples(r, "F/");
+        PrintExamples(r, "F/", o.examples);
     }
     std::fflush(stdout);
 }
@@ -915,7 +918,7 @@ void WrongTable(const Options& o, const std::vector<std::string>& signals) {
     }
     if (o.examples > 0 && !r.examples.empty()) {
         std::printf("\nExamples of wrong content:\n\n");
-        PrintExamples(r, "W/");
+        PrintExamples(r, "W/", o.examples);
     }
     std::fflush(stdout);
 }
@@ -961,7 +964,7 @@ void SensitivityTable(const Options& o, const std::vector<std::string>& signals)
     }
     if (o.examples > 0 && !r.examples.empty()) {
         std::printf("\nExamples of other reports:\n\n");
-        PrintExamples(r, "O/");
+        PrintExamples(r, "O/", o.examples);
     }
     std::fflush(stdout);
 }
