@@ -453,6 +453,26 @@ struct Sent {
     bool found = false;
 };
 
+// The identifier alone matches (SID and distribution, ZELT id): a report
+// that fails Matches only by its time code.
+bool SameIdentity(const Sent& s, const Report& r) {
+    if (s.row != r.row) return false;
+    switch (s.row) {
+        case kT6Prog:
+        case kT6CommStd:
+            return r.sid == s.m6.sid && (s.row != kT6Prog || r.dist == s.dist);
+        case kT2Prog:
+        case kT2CommStd:
+            return r.sid == s.m2.sid && (s.row != kT2Prog || r.dist == s.dist);
+        case kT6CommRs:
+        case kT2CommRs:
+        case kZ4:
+            return r.commId == s.commId;
+        default:
+            return r.id == s.zeltId;
+    }
+}
+
 std::string Hex(uint64_t v) {
     char b[32];
     std::snprintf(b, sizeof b, "0x%llx", (unsigned long long)v);
@@ -700,6 +720,9 @@ Result RunWrong(const Item& it, const Options& o) {
             }
             if (!exact) {
                 res.sums[Key("W", "all", r.row)] += 1;
+                bool identity = false;
+                for (const Sent& s : sent) identity = identity || SameIdentity(s, r);
+                if (identity) res.sums[Key("I", "all", r.row)] += 1;
                 char at[96];
                 std::snprintf(at, sizeof at, "%s file %d.%d at %.1f s: ", it.signal.c_str(),
                               it.index, f, r.arrival);
@@ -820,11 +843,14 @@ Result RunAll(const std::vector<Item>& items, const Options& o) {
 // ---------------------------------------------------------------------------
 // Tables (Markdown, so they paste into notes as they are).
 
-void PrintExamples(const Result& r, const char* prefix) {
+// At most `limit` examples per row: each work item keeps that many of its own.
+void PrintExamples(const Result& r, const char* prefix, int limit) {
+    std::map<int, int> shown;
     for (const auto& e : r.examples) {
         if (e.compare(0, std::strlen(prefix), prefix) != 0) continue;
         const size_t sp = e.find(' ');
         const int row = std::atoi(e.c_str() + std::strlen(prefix));
+        if (row < 0 || row >= kRows || shown[row]++ >= limit) continue;
         std::printf("- %s %s: %s\n", kRowFamily[row], kRowKind[row], e.c_str() + sp + 1);
     }
 }
@@ -884,7 +910,7 @@ void FalseTable(const Options& o, const std::vector<std::string>& signals) {
     }
     if (o.examples > 0 && !r.examples.empty()) {
         std::printf("\nExamples:\n\n");
-        PrintExamples(r, "F/");
+        PrintExamples(r, "F/", o.examples);
     }
     std::fflush(stdout);
 }
@@ -904,18 +930,20 @@ void WrongTable(const Options& o, const std::vector<std::string>& signals) {
                 o.ratioDb);
     for (const auto& s : signals) std::printf(" %s", s.c_str());
     std::printf("; %.2f h in all.\n\n", hours);
-    std::printf("| family | kind | hours | codes sent | exact reports | wrong content | wrong per "
-                "hour | missing |\n|---|---|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("| family | kind | hours | codes sent | exact reports | wrong content | of which "
+                "only the time code | wrong per hour | missing |\n"
+                "|---|---|---:|---:|---:|---:|---:|---:|---:|\n");
     for (int row = 0; row < kRows; ++row) {
         const double sent = r.Sum(Key("N", "all", row)), wrong = r.Sum(Key("W", "all", row));
         if (row == kOther && wrong == 0) continue;
-        std::printf("| %s | %s | %.2f | %.0f | %.0f | %.0f | %s | %.0f |\n", kRowFamily[row],
-                    kRowKind[row], hours, sent, r.Sum(Key("X", "all", row)), wrong,
-                    Fixed(wrong / hours, 2).c_str(), r.Sum(Key("M", "all", row)));
+        std::printf("| %s | %s | %.2f | %.0f | %.0f | %.0f | %.0f | %s | %.0f |\n",
+                    kRowFamily[row], kRowKind[row], hours, sent, r.Sum(Key("X", "all", row)),
+                    wrong, r.Sum(Key("I", "all", row)), Fixed(wrong / hours, 2).c_str(),
+                    r.Sum(Key("M", "all", row)));
     }
     if (o.examples > 0 && !r.examples.empty()) {
         std::printf("\nExamples of wrong content:\n\n");
-        PrintExamples(r, "W/");
+        PrintExamples(r, "W/", o.examples);
     }
     std::fflush(stdout);
 }
@@ -961,7 +989,7 @@ void SensitivityTable(const Options& o, const std::vector<std::string>& signals)
     }
     if (o.examples > 0 && !r.examples.empty()) {
         std::printf("\nExamples of other reports:\n\n");
-        PrintExamples(r, "O/");
+        PrintExamples(r, "O/", o.examples);
     }
     std::fflush(stdout);
 }
