@@ -364,7 +364,7 @@ TEST_F(Tavikdecode, ErrorsExitNonZeroWithNothingOnStandardOutput) {
 const std::string& File16k() {
     static const std::string path = [] {
         const std::string p = Scratch("r16.wav");
-        EXPECT_EQ(RunTool(Tavikgen() + " --seconds 12 --rate 16000 --host pink --ratio -20" +
+        EXPECT_EQ(RunTool(Tavikgen() + " --seconds 20 --rate 16000 --host pink --ratio -20" +
                           kMarks + " -o " + p)
                       .status,
                   0);

@@ -25,10 +25,10 @@ recipe() {
 
 mkdir -p "$work/archive/a" "$work/archive/b"
 gen=$build/tools/tavikgen/tavikgen
-"$gen" --seconds 12 --ratio -20 --seed 1 --mark 0:tesk6-prog:sid=0x1234 -o "$work/archive/a/one.wav" > /dev/null 2>&1
-"$gen" --seconds 12 --ratio -20 --seed 2 --rate 16000 --mark 0:zelt-prog:layer=1,id=0x1234 \
+"$gen" --seconds 20 --ratio -20 --seed 1 --mark 0:tesk6-prog:sid=0x1234 -o "$work/archive/a/one.wav" > /dev/null 2>&1
+"$gen" --seconds 20 --ratio -20 --seed 2 --rate 16000 --mark 0:zelt-prog:layer=1,id=0x1234 \
   -o "$work/archive/b/two.wav" > /dev/null 2>&1
-"$gen" --seconds 12 --ratio -20 --seed 3 --mark 1:tesk2-prog:sid=0x0abc -o "$work/archive/b/three.wav" > /dev/null 2>&1
+"$gen" --seconds 20 --ratio -20 --seed 3 --mark 1:tesk2-prog:sid=0x0abc -o "$work/archive/b/three.wav" > /dev/null 2>&1
 printf 'RIFF1234WAVEnot audio' > "$work/archive/a/bad.wav"
 
 # What each good file gives alone, to compare the result files with.
