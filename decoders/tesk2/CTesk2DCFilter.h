@@ -51,6 +51,11 @@ private:
 
     static constexpr const char* kKey = kTesk2Key;
     static constexpr bool kHasTransmission = false;
+    // Reed-Solomon commercials pass at once; standard commercials pair by Validate alone.
+    static constexpr bool kConfirmCommercials = false;
+    bool ConfirmsCommercial(const _WATERMARK_Detection_t&, const _WATERMARK_Detection_t&) const {
+        return true;
+    }
     static uint16_t DistCode(const char* text) { return Tesk2DistCode(text); }
     // Time of a 64-sample block at 24 kHz in ms, truncated, modulo 2^32 like
     // the rest of the filter's time arithmetic.

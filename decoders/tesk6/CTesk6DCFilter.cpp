@@ -65,6 +65,17 @@ int CTesk6DCFilter::ValidateDetection(const _WATERMARK_Detection_t& a,
     return same + ((dts < 3 && dts > -3) ? 2 : 0);
 }
 
+bool CTesk6DCFilter::IndependentCommercial(const _WATERMARK_Detection_t& a,
+                                           const _WATERMARK_Detection_t& b, uint32_t maxGap) {
+    if (CircData_Abs_Difference(a.phase, b.phase, 50) > 2) return false;
+    if (a.layer == 2 && a.commId != b.commId) return false;
+    // The stored start and end are the block time less the ages, so their
+    // difference is the span from the first to the last symbol.
+    const double span = double(int32_t(a.end - a.start)) / 1000.0;
+    const double gap = (a.elapsedTime - span) - b.elapsedTime;
+    return gap > 0 && gap * 1000.0 <= double(maxGap);
+}
+
 void CTesk6DCFilter::emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out) {
     TeskDetectionText t = TextOf(d);
     t.systemTime = Tesk6ToPosix(d.timestamp, uint8_t(d.dst), d.systemTime);

@@ -1,14 +1,15 @@
 // Confirmation filter for TESK 6 detections.
 //
 // ProcessDetection takes one detection JSON text of the TESK 6 decoder and
-// returns the texts to report: a Reed-Solomon commercial detection passes at
-// once when its commId is valid; a program or standard commercial detection is
-// reported only when an earlier detection of the same layer (among the last
-// 127) agrees with it in phase, time and content, and then both are reported,
-// each at most once. Program pairs whose time codes disagree are reported
-// with "timestamp" -1. A standard commercial detection whose seven symbols
-// form a Reed-Solomon code word with a valid commercial identifier is the
-// standard reading of a Reed-Solomon message and is never paired.
+// returns the texts to report: a detection is reported only when an earlier
+// detection of the same layer (among the last 127) agrees with it in phase,
+// time and content, and then both are reported, each at most once. A
+// Reed-Solomon commercial detection needs a valid commId and the same commId
+// again; commercial pairs must come from separate stretches of audio. Program
+// pairs whose time codes disagree are reported with "timestamp" -1. A standard
+// commercial detection whose seven symbols form a Reed-Solomon code word with a
+// valid commercial identifier is the standard reading of a Reed-Solomon message
+// and is never paired.
 #ifndef TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 
@@ -57,6 +58,16 @@ public:
     // candidate word).
     bool ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const;
 
+    // True when b confirms the commercial detection a as an independent
+    // reading: a's accumulated span (from its first symbol, "firstSymAge"
+    // before the decode, to its last symbol at "elapsedTime") begins after
+    // b's last symbol and at most maxGap later, the phases are within 2
+    // (mod 50), and a Reed-Solomon pair carries the same commId. A deeper
+    // detection accumulates earlier repetitions from the same history, so
+    // detections whose spans overlap share audio and are not two readings.
+    static bool IndependentCommercial(const _WATERMARK_Detection_t& a,
+                                      const _WATERMARK_Detection_t& b, uint32_t maxGap);
+
     // Appends the record as one detection text (decoder format).
     static void emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out);
 
@@ -76,6 +87,13 @@ private:
     int Validate(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b,
                  int allowNegative) const {
         return ValidateDetection(a, b, allowNegative, m_maxGap);
+    }
+    // Noise yields commercial readings that a second reading of the same,
+    // accumulated audio repeats; each needs one from audio of its own.
+    static constexpr bool kConfirmCommercials = true;
+    bool ConfirmsCommercial(const _WATERMARK_Detection_t& fresh,
+                            const _WATERMARK_Detection_t& old) const {
+        return IndependentCommercial(fresh, old, m_maxGap);
     }
 
     uint32_t m_maxGap;

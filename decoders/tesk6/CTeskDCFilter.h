@@ -15,6 +15,9 @@
 //                int allowNegative) const;      // 0 to 3, see the family's ValidateDetection
 //   bool ReadsAsReedSolomon(const _WATERMARK_Detection_t&) const;
 //                                                // a standard commercial reading of an RS word
+//   static constexpr bool kConfirmCommercials;   // commercials need independent confirmation
+//   bool ConfirmsCommercial(const _WATERMARK_Detection_t& fresh,
+//                           const _WATERMARK_Detection_t& old) const;  // if the above is true
 #ifndef TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
 
@@ -195,11 +198,19 @@ private:
     // of the same content whose time codes disagree (1) reports each entry
     // once with timestamp 0xFFFFFFFF; a full match (3) reports each entry once
     // as a pair, older first.
+    //
+    // With Family::kConfirmCommercials, commercial detections (standard and
+    // Reed-Solomon) are confirmed only by an older one that the family's
+    // ConfirmsCommercial accepts: a Reed-Solomon detection is then stored and
+    // paired like the others instead of being emitted at once.
     void FilterDetection(std::vector<std::string>& out) {
         _WATERMARK_Detection_t& c = m_current;
         if (c.layer == 2) {
-            if (CUCCValidator::IsValidCommID(long(c.commId))) Family::emitDetection(c, out);
-            return;
+            if (!CUCCValidator::IsValidCommID(long(c.commId))) return;
+            if (!Family::kConfirmCommercials) {
+                Family::emitDetection(c, out);
+                return;
+            }
         }
         const Family& family = static_cast<const Family&>(*this);
         // The standard reading of a Reed-Solomon message names a code that was never sent;
@@ -230,7 +241,14 @@ private:
             // (a cleared slot's phase may lie on the phase circle).
             if (!old.used || old.det.layer != fresh.det.layer) continue;
             if (fresh.reportedPair && old.reportedPair) continue;
-            const int r = family.Validate(fresh.det, old.det, allowNegative);
+            int r;
+            if (c.layer == 2)
+                r = family.ConfirmsCommercial(fresh.det, old.det) ? 3 : 0;
+            else
+                r = family.Validate(fresh.det, old.det, allowNegative);
+            if (Family::kConfirmCommercials && c.layer == 1 && r == 3 &&
+                !family.ConfirmsCommercial(fresh.det, old.det))
+                r = 0;
             if (c.layer == 0 && r == 1) {
                 for (Entry* e : {&old, &fresh}) {
                     if (e->reportedSingle) continue;

@@ -122,12 +122,39 @@ TEST(T6DCFilter, PairingRules) {
     EXPECT_EQ(Pair(At(10.0, 1000, "COMM_STD"), At(15.0, 1015, "COMM_STD")), 0);
     EXPECT_EQ(Pair(a, At(70.0, 1060)), 0);              // gap above 56488 ms
     EXPECT_EQ(Pair(a, At(15.0, 1005, "COMM_STD")), 0);  // layers never pair
-    // negative gap (b starts before a ended): never for the program layer,
-    // allowed for commercials
+    // b's span starts before a's last symbol: never a pair (the program
+    // layer by its gap, commercials because the two readings share audio)
     for (const char* layer : {"PROG", "COMM_STD"})
-        EXPECT_EQ(Pair(At(10.0, 1000, layer), At(10.5, 1000, layer)),
-                  std::string(layer) == "PROG" ? 0 : 2)
-            << layer;
+        EXPECT_EQ(Pair(At(10.0, 1000, layer), At(10.5, 1000, layer)), 0) << layer;
+}
+
+// A commercial pair must come from separate stretches of audio: a deeper
+// detection re-reads the repetitions an earlier shallower one was made from.
+// Last symbols 3.2 s apart with spans of 2.944 s and 6.144 s overlap
+// (noise read twice); with a 1.344 s span the second reading stands alone.
+TEST(T6DCFilter, CommercialPairsNeedSeparateAudio) {
+    for (const char* layer : {"COMM_STD", "COMM_RS"}) {
+        for (int secondSpan : {6144, 1344}) {
+            Det a = At(1720.544 + 1.5, 474740912, layer), b = At(1723.744 + 1.5, 474740915, layer);
+            a.commId = b.commId = "0x123456789";
+            a.lastAge = 1000;
+            a.firstAge = 1000 + 2944;
+            b.lastAge = 1000;
+            b.firstAge = 1000 + secondSpan;
+            EXPECT_EQ(Pair(a, b), secondSpan == 1344 ? 2 : 0) << layer << " " << secondSpan;
+        }
+    }
+    // Reed-Solomon pairs also need the same commId and phase
+    Det a = At(10.0, -1, "COMM_RS"), b = At(15.0, -1, "COMM_RS");
+    a.commId = "0x123456789";
+    b.commId = "0x12345678a";
+    EXPECT_EQ(Pair(a, b), 0);
+    b.commId = a.commId;
+    b.phase = a.phase + 3;
+    EXPECT_EQ(Pair(a, b), 0);
+    b.phase = a.phase;
+    EXPECT_EQ(Pair(a, b), 2);
+    EXPECT_EQ(Pair(a, At(70.0, -1, "COMM_RS")), 0);  // gap above 56488 ms
 }
 
 // Empty ring slots must not confirm anything, even a detection whose fields
@@ -144,19 +171,27 @@ TEST(T6DCFilter, EmptySlotsNeverConfirm) {
     EXPECT_EQ(f.ProcessDetection(Json(d), out), 0);
 }
 
-TEST(T6DCFilter, ReedSolomonPassesOnlyWithAValidCommIdAndBadTextsThrow) {
+TEST(T6DCFilter, ReedSolomonNeedsAValidCommIdTwiceAndBadTextsThrow) {
     CTesk6DCFilter f;
     std::vector<std::string> out;
     Det d = At(5.0, -1, "COMM_RS");
     d.commId = "0x123456789";
-    EXPECT_EQ(f.ProcessDetection(Json(d), out), 1);
+    EXPECT_EQ(f.ProcessDetection(Json(d), out), 0);
+    d = At(8.2, -1, "COMM_RS");
+    d.commId = "0x123456789";
+    ASSERT_EQ(f.ProcessDetection(Json(d), out), 2);
     rapidjson::Document doc;
-    doc.Parse(out[0].c_str());
+    doc.Parse(out[1].c_str());
     EXPECT_STREQ(doc["TESK6"]["commId"].GetString(), "0x123456789");
     EXPECT_FALSE(doc["TESK6"].HasMember("sid"));
+    CTesk6DCFilter g;
     d.commId = "0x0";
-    EXPECT_EQ(f.ProcessDetection(Json(d), out), 0);
-    EXPECT_TRUE(out.empty());
+    for (double t : {5.0, 8.2}) {
+        d = At(t, -1, "COMM_RS");
+        d.commId = "0x0";
+        EXPECT_EQ(g.ProcessDetection(Json(d), out), 0);
+        EXPECT_TRUE(out.empty());
+    }
 
     try {
         f.ProcessDetection("{\"TESK2\":{}}", out);
@@ -278,9 +313,10 @@ TEST_F(T6Callback, DuplicatesAreDropped) {
     d.layer = "COMM_RS";
     d.commId = "0x123456789";
     d.timestamp = -1;
-    cb.ResultCallback(Json(d));
+    // a pair of separate readings, then the second one again
     cb.ResultCallback(Json(d));
     d.elapsed += 1.6;
+    cb.ResultCallback(Json(d));
     cb.ResultCallback(Json(d));
     ASSERT_EQ(report.codes.size(), 2u);
     EXPECT_NE(report.codes[0].second.find("\"commId\":\"0x123456789\""), std::string::npos);
