@@ -57,19 +57,18 @@ inline void Butterfly(T ar, T ai, T br, T bi, T cr, T ci, T dr, T di, const T* w
 }
 
 typedef float V4 __attribute__((vector_size(16)));
-typedef int I4 __attribute__((vector_size(16)));
 
 // Four interleaved complex values at p as (real parts, imaginary parts), and back.
 inline void LoadComplex4(const float* p, V4* re, V4* im) {
     V4 lo, hi;
     std::memcpy(&lo, p, sizeof lo);
     std::memcpy(&hi, p + 4, sizeof hi);
-    *re = __builtin_shuffle(lo, hi, I4{0, 2, 4, 6});
-    *im = __builtin_shuffle(lo, hi, I4{1, 3, 5, 7});
+    *re = __builtin_shufflevector(lo, hi, 0, 2, 4, 6);
+    *im = __builtin_shufflevector(lo, hi, 1, 3, 5, 7);
 }
 inline void StoreComplex4(float* p, V4 re, V4 im) {
-    const V4 lo = __builtin_shuffle(re, im, I4{0, 4, 1, 5});
-    const V4 hi = __builtin_shuffle(re, im, I4{2, 6, 3, 7});
+    const V4 lo = __builtin_shufflevector(re, im, 0, 4, 1, 5);
+    const V4 hi = __builtin_shufflevector(re, im, 2, 6, 3, 7);
     std::memcpy(p, &lo, sizeof lo);
     std::memcpy(p + 4, &hi, sizeof hi);
 }
