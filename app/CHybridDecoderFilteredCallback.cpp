@@ -72,6 +72,7 @@ void CHybridDecoderFilteredCallback::HandleFiltered(const std::string& text) {
                 "Filtered Callback.\n%s\n",
                 e.what());
     }
+    NoteHeard(r);
     if (r.layer == 0) DistributionFix(r);
     if (r.layer == 2) {
         if (RepeatedCommRs(r)) return;
@@ -95,6 +96,11 @@ bool CHybridDecoderFilteredCallback::ExtractRecord(const std::string& json,
     }
     r.transmission = 0;
     return true;
+}
+
+void CHybridDecoderFilteredCallback::ForgetSid(unsigned sid) {
+    CTeskFilteredCallback::ForgetSid(sid);
+    m_distTally.erase(sid);
 }
 
 void CHybridDecoderFilteredCallback::DistributionFix(Watermark_Detection_Record_t& r) {

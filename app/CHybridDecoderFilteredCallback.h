@@ -52,6 +52,8 @@ private:
     void HandleFiltered(const std::string& text);
     void DistributionFix(Watermark_Detection_Record_t& r);
     void AnchorStep(Watermark_Detection_Record_t& r);
+    // Also drops the SID's distribution votes.
+    void ForgetSid(unsigned sid) override;
 
     CTesk2DCFilter m_filter;
     bool m_mainAnchorReplaced = false;

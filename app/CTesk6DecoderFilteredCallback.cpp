@@ -53,6 +53,7 @@ void CTesk6DecoderFilteredCallback::ResultCallback(std::string json) {
 void CTesk6DecoderFilteredCallback::HandleFiltered(const std::string& text) {
     Watermark_Detection_Record_t r;
     if (!ExtractRecord(text, r)) throw std::runtime_error(kInvalidJson);
+    NoteHeard(r);
     if (r.layer == 2) {
         if (RepeatedCommRs(r)) return;
     } else {

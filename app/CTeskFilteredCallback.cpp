@@ -1,6 +1,7 @@
 #include "app/CTeskFilteredCallback.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -155,9 +156,45 @@ CTeskFilteredCallback::AnchorSlots CTeskFilteredCallback::StoreAnchor(
 
 bool CTeskFilteredCallback::RepeatedCommRs(const Watermark_Detection_Record_t& r) {
     auto it = m_lastSampleBlock.find(r.commId);
-    if (it != m_lastSampleBlock.end() && it->second == r.sampleBlockIndex) return true;
-    m_lastSampleBlock[r.commId] = r.sampleBlockIndex;
+    if (it != m_lastSampleBlock.end() && it->second.sampleBlockIndex == r.sampleBlockIndex)
+        return true;
+    m_lastSampleBlock[r.commId] = CommSighting{r.sampleBlockIndex, r.elapsedTime};
     return false;
+}
+
+void CTeskFilteredCallback::NoteHeard(const Watermark_Detection_Record_t& r) {
+    const double now = r.elapsedTime;
+    if (!std::isfinite(now)) return;
+    if (r.layer != 2) m_sidLastSeen[r.sid] = now;
+    // Audio time that went backwards (a new stream on the same callback) restarts the sweep
+    // clock; nothing is forgotten on a jump back.
+    if (now < m_lastSweep) m_lastSweep = now;
+    if (now - m_lastSweep < kForgetSweepSeconds) return;
+    m_lastSweep = now;
+    for (auto it = m_sidLastSeen.begin(); it != m_sidLastSeen.end();) {
+        if (now - it->second > kForgetAfterSeconds) {
+            const unsigned sid = it->first;
+            it = m_sidLastSeen.erase(it);
+            ForgetSid(sid);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = m_lastSampleBlock.begin(); it != m_lastSampleBlock.end();) {
+        if (now - it->second.heardAt > kForgetAfterSeconds) {
+            it = m_lastSampleBlock.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void CTeskFilteredCallback::ForgetSid(unsigned sid) {
+    m_anchor0.erase(sid);
+    m_anchor1.erase(sid);
+    m_mainAnchor.erase(sid);
+    m_lastElapsed.erase(sid);
+    m_correctionCount.erase(sid);
 }
 
 bool CTeskFilteredCallback::DuplicateStep(const Watermark_Detection_Record_t& r) {

@@ -52,6 +52,20 @@ public:
     void Shutdown() override {}
 
     int Channel() const { return m_channel; }
+    // SIDs and commercial identifiers the callback holds state for (anchors,
+    // last reports, repeat checks); bounded by the codes heard in the last
+    // kForgetAfterSeconds of audio.
+    size_t RememberedIds() const { return m_anchor0.size() + m_lastSampleBlock.size(); }
+
+    // A SID or identifier not detected for this long (audio seconds) is
+    // forgotten: a long-running channel that hears ever new codes keeps its
+    // memory flat. A code that comes back later starts as a new one (its first
+    // detection is an anchor again), which costs one detection of time
+    // correction and nothing else: every rule that reads this state looks at
+    // most a few minutes back.
+    static constexpr double kForgetAfterSeconds = 3600.0;
+    // How often (audio seconds) the idle codes are looked for.
+    static constexpr double kForgetSweepSeconds = 600.0;
 
     // Channel number N of a trailing "ch<N>" in `name`; -1 when there is none.
     static int ChannelFromName(const char* name);
@@ -96,6 +110,13 @@ protected:
     // the SID is less than 0.3 s older; a reported record with a time code of
     // at least 1 becomes the SID's last one.
     bool DuplicateStep(const Watermark_Detection_Record_t& r);
+    // Notes that the record's SID (or commercial identifier) was heard at its
+    // elapsed time and, every kForgetSweepSeconds, forgets the codes idle for
+    // kForgetAfterSeconds. Called first for every record the filter releases.
+    void NoteHeard(const Watermark_Detection_Record_t& r);
+    // Drops the per-SID state of `sid`; a family with more per-SID state adds
+    // its own.
+    virtual void ForgetSid(unsigned sid);
 
     using RecordPtr = std::unique_ptr<Watermark_Detection_Record_t>;
 
@@ -120,8 +141,14 @@ protected:
     std::map<unsigned, RecordPtr> m_anchor1;
     std::map<unsigned, RecordPtr> m_mainAnchor;
     std::map<unsigned, double> m_lastElapsed;
-    std::map<uint64_t, uint32_t> m_lastSampleBlock;
+    struct CommSighting {
+        uint32_t sampleBlockIndex;
+        double heardAt;  // elapsed s
+    };
+    std::map<uint64_t, CommSighting> m_lastSampleBlock;
     std::map<unsigned, int32_t> m_correctionCount;
+    std::map<unsigned, double> m_sidLastSeen;  // elapsed s of the SID's last record
+    double m_lastSweep = 0.0;
 };
 
 #endif  // TAVIK_APP_CTESKFILTEREDCALLBACK_H

@@ -205,6 +205,24 @@ bool ZELTDecoderFilteredCallback::Confirmed(const rapidjson::Value& obj, int lay
     return m_confirm.Accept(code);
 }
 
+bool ZELTDecoderFilteredCallback::RepeatedCommId(int64_t commId, uint32_t sampleBlockIndex) {
+    const auto it = m_lastBlockOfCommId.find(commId);
+    if (it != m_lastBlockOfCommId.end() && it->second.sampleBlockIndex == sampleBlockIndex)
+        return true;
+    ++m_commRecords;
+    m_lastBlockOfCommId[commId] = CommSighting{sampleBlockIndex, m_commRecords};
+    if (m_commRecords % kForgetAfterCommRecords == 0) {
+        for (auto i = m_lastBlockOfCommId.begin(); i != m_lastBlockOfCommId.end();) {
+            if (m_commRecords - i->second.recordNumber >= kForgetAfterCommRecords) {
+                i = m_lastBlockOfCommId.erase(i);
+            } else {
+                ++i;
+            }
+        }
+    }
+    return false;
+}
+
 void ZELTDecoderFilteredCallback::ResultCallback(std::string record) {
     if (!ReportZelt) return;
     if (m_report == nullptr) return;  // unconfigured: nowhere to report
@@ -237,9 +255,7 @@ void ZELTDecoderFilteredCallback::ResultCallback(std::string record) {
         if (c == obj.MemberEnd() || !c->value.IsString()) return;
         const int64_t commId = ParseCommId(c->value.GetString());
         if (!CUCCValidator::IsValidCommID(static_cast<long>(commId))) return;
-        const auto it = m_lastBlockOfCommId.find(commId);
-        if (it != m_lastBlockOfCommId.end() && it->second == sampleBlockIndex) return;
-        m_lastBlockOfCommId[commId] = sampleBlockIndex;
+        if (RepeatedCommId(commId, sampleBlockIndex)) return;
     } else if (layer != 3 && !Confirmed(obj, layer, sampleBlockIndex)) {
         return;
     }

@@ -124,6 +124,16 @@ public:
     // without a "ch<N>" suffix, and to post the version once).
     static int32_t m_nZeltChannelSelection;
 
+    // The copies of one commercial message come one after another from one
+    // evaluation, so an identifier is forgotten once this many commercial
+    // records followed its last one: a channel that hears ever new identifiers
+    // keeps its memory flat.
+    static constexpr uint64_t kForgetAfterCommRecords = 4096;
+
+    // Commercial identifiers the callback holds state for (bounded by
+    // kForgetAfterCommRecords).
+    size_t RememberedCommIds() const { return m_lastBlockOfCommId.size(); }
+
 private:
     // Program and flag records (layers 1, 2, 5) through the confirmation.
     bool Confirmed(const rapidjson::Value& obj, int layer, uint32_t sampleBlockIndex);
@@ -133,6 +143,16 @@ private:
     bool m_outputToConsole = false;
     int32_t m_reportMode = 1;
     uint32_t m_major = 0, m_minor = 0, m_patch = 0;
-    std::map<int64_t, uint32_t> m_lastBlockOfCommId;
+    // Commercial identifier reports: true when the record repeats the sample
+    // block last reported for `commId` (a copy from another depth: drop it);
+    // otherwise remembers the block.
+    bool RepeatedCommId(int64_t commId, uint32_t sampleBlockIndex);
+
+    struct CommSighting {
+        uint32_t sampleBlockIndex;
+        uint64_t recordNumber;  // m_commRecords when it was last reported
+    };
+    std::map<int64_t, CommSighting> m_lastBlockOfCommId;
+    uint64_t m_commRecords = 0;
     ZeltConfirmation m_confirm;
 };

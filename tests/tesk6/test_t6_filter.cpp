@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@
 #include "app/CTesk6DecoderFilteredCallback.h"
 #include "app/HostInterface.h"
 #include "app/RunConfiguration.h"
+#include "dsp/CUCCValidator.h"
 #include "decoders/tesk6/CTesk6DCFilter.h"
 
 namespace {
@@ -341,6 +343,56 @@ TEST_F(T6Callback, TimeCodesAreCorrectedAgainstTheAnchor) {
         ASSERT_EQ(r.codes.size(), 3u);
         EXPECT_EQ(Field(r.codes[2].second), late < 30 ? 1010 : -1) << late;
     }
+}
+
+// Six hours of a channel that hears a new programme SID and a new commercial
+// identifier every 20 s besides one SID that stays on air: every code is
+// reported, the steady SID keeps its repeat rule, and the state held stays
+// within the codes of the last hour and a bit.
+TEST_F(T6Callback, StateOfCodesGoneQuietIsForgotten) {
+    size_t most = 0;
+    unsigned sid = 1000;
+    double lastSteady = 0.0;
+    long comm = 0x123456789L;
+    size_t rounds = 0;
+    for (double t = 20.0; t < 6 * 3600.0; t += 20.0) {
+        ++rounds;
+        Det d = At(t, 5000 + (long long)t);
+        d.sid = ++sid;
+        cb.ResultCallback(Json(d));
+        Det e = At(t + 5.0, 5005 + (long long)t);
+        e.sid = sid;
+        cb.ResultCallback(Json(e));
+        while (!CUCCValidator::IsValidCommID(++comm)) {
+        }
+        char id[32];
+        snprintf(id, sizeof id, "0x%lx", comm);
+        for (double at : {t + 2.0, t + 5.5}) {
+            Det c = At(at, -1, "COMM_RS");
+            c.commId = id;
+            cb.ResultCallback(Json(c));
+        }
+        Det s = At(t + 10.0, 90000 + (long long)t);
+        s.sid = 7;
+        cb.ResultCallback(Json(s));
+        lastSteady = s.elapsed;
+        most = std::max(most, cb.RememberedIds());
+    }
+    size_t steady = 0;
+    for (const auto& c : report.codes)
+        if (c.second.find("\"sid\":7,") != std::string::npos) ++steady;
+    EXPECT_EQ(report.codes.size() - steady, 4 * rounds);
+    EXPECT_GE(steady, rounds - 2);
+    const double window =
+        CTesk6DecoderFilteredCallback::kForgetAfterSeconds +
+        CTesk6DecoderFilteredCallback::kForgetSweepSeconds;
+    EXPECT_LE(most, size_t(2 * window / 20.0) + 4);
+    // The steady SID was never forgotten: a repeat 0.1 s after its last report is dropped.
+    const size_t before = report.codes.size();
+    Det s = At(lastSteady + 1.6, 90000 + 6 * 3600);
+    s.sid = 7;
+    cb.ResultCallback(Json(s));
+    EXPECT_EQ(report.codes.size(), before);
 }
 
 TEST_F(T6Callback, OutputTextFields) {

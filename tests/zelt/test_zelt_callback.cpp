@@ -2,6 +2,7 @@
 // identifier check and duplicate rule, channel numbering.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,24 @@ TEST_F(ZeltCallback, LayerFourDuplicateAndValidityRules) {
     const std::vector<std::pair<unsigned, std::string>> expected = {
         {1, Doc(4, good, 10)}, {1, Doc(4, good, 11)}, {1, Doc(4, good, 10)}};
     EXPECT_EQ(rec.codes, expected);
+}
+
+// A channel that hears ever new identifiers keeps a bounded memory of them, and
+// forgetting never lets a copy of the current message through.
+TEST_F(ZeltCallback, IdentifierMemoryStaysBounded) {
+    const std::string steady = CommId(0x123456789L, true);
+    long next = 0x200000000L;
+    size_t most = 0;
+    for (long long block = 0; block < 20000; ++block) {
+        const std::string fresh = CommId(next, true);
+        next = std::stol(fresh, nullptr, 16) + 1;
+        cb.ResultCallback(Doc(4, fresh, block));
+        cb.ResultCallback(Doc(4, steady, block));
+        cb.ResultCallback(Doc(4, steady, block));  // a copy from another depth
+        most = std::max(most, cb.RememberedCommIds());
+    }
+    EXPECT_EQ(rec.codes.size(), 40000u);
+    EXPECT_LE(most, 2 * ZELTDecoderFilteredCallback::kForgetAfterCommRecords);
 }
 
 TEST_F(ZeltCallback, LayersOutsideOneToFiveAndBadRecordsAreDropped) {
