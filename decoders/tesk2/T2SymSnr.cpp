@@ -84,17 +84,46 @@ void T2_BitSnr(const float* spectrum, int b, int8_t out[T2_NUM_PAIRS]) {
 
 void T2_SymSnr_Init(T2_ChipRing_t* ring) { memset(ring, 0, sizeof(*ring)); }
 
-void T2_SymSnr_Process(int8_t corr[T2_NUM_SYMBOLS], T2_ChipRing_t* ring) {
-    ring->idx = (uint16_t)((ring->idx + 1) % T2_RING_LEN);
-    int chip[T2_NUM_CHIPS];
+namespace {
+
+// Symbol correlation runs across the symbols: for chip j, every symbol's sum
+// gains +chip or -chip by its pattern. Symbols are padded to 40 lanes of
+// 16-bit sums (five 8-lane vectors); a sum is at most 15 * 4 = 60 in size.
+typedef int16_t V8 __attribute__((vector_size(16)));
+constexpr int kLanes = 8;
+constexpr int kVectors = (T2_NUM_SYMBOLS + kLanes - 1) / kLanes;
+
+struct SignTable {
+    V8 sign[T2_NUM_CHIPS][kVectors];  // +1 / -1 by T2S_CHIP_PATTERN, 0 in the padding
+};
+
+SignTable BuildSigns() {
+    SignTable t;
     for (int j = 0; j < T2_NUM_CHIPS; ++j) {
-        chip[j] = ring->chips[(ring->idx + T2_CHIP_SPACING * j) % T2_RING_LEN][T2S_HOP_SEQ[j]];
+        int16_t lanes[kVectors * kLanes] = {};
+        for (int s = 0; s < T2_NUM_SYMBOLS; ++s) lanes[s] = T2S_CHIP_PATTERN[s][j] ? 1 : -1;
+        memcpy(t.sign[j], lanes, sizeof lanes);
     }
-    for (int s = 0; s < T2_NUM_SYMBOLS; ++s) {
-        int sum = 0;
-        for (int j = 0; j < T2_NUM_CHIPS; ++j) sum += T2S_CHIP_PATTERN[s][j] ? chip[j] : -chip[j];
-        corr[s] = (int8_t)sum;
+    return t;
+}
+
+}  // namespace
+
+void T2_SymSnr_Process(int8_t corr[T2_NUM_SYMBOLS], T2_ChipRing_t* ring) {
+    static const SignTable kSigns = BuildSigns();
+    ring->idx = (uint16_t)((ring->idx + 1) % T2_RING_LEN);
+    V8 acc[kVectors] = {};
+    int row = ring->idx;
+    for (int j = 0; j < T2_NUM_CHIPS; ++j) {
+        const int16_t c = ring->chips[row][T2S_HOP_SEQ[j]];
+        const V8 chip = {c, c, c, c, c, c, c, c};
+        for (int v = 0; v < kVectors; ++v) acc[v] += kSigns.sign[j][v] * chip;
+        row += T2_CHIP_SPACING;
+        if (row >= T2_RING_LEN) row -= T2_RING_LEN;
     }
+    int16_t sums[kVectors * kLanes];
+    memcpy(sums, acc, sizeof sums);
+    for (int s = 0; s < T2_NUM_SYMBOLS; ++s) corr[s] = (int8_t)sums[s];
 }
 
 void T2S_Init(T2S_State_t* st) { memset(st, 0, sizeof(*st)); }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "decoders/tesk2/CTesk2Engine.h"
@@ -148,6 +149,31 @@ TEST(Tesk2Chips, CorrelationOfAFullPlusRing) {
     T2_SymSnr_Process(corr, &ring);
     EXPECT_EQ(corr[5], 60);
     for (int s = 0; s < T2_NUM_SYMBOLS; ++s) EXPECT_TRUE(s == 5 || corr[s] < 60) << s;
+}
+
+// Random chip rings at every ring position against the correlation written out
+// as its definition: sum over chips of +chip or -chip by the symbol's pattern.
+TEST(Tesk2Chips, CorrelationMatchesItsDefinitionOnRandomRings) {
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> value(-4, 4);
+    T2_ChipRing_t ring;
+    T2_SymSnr_Init(&ring);
+    for (int frame = 0; frame < 3 * T2_RING_LEN; ++frame) {
+        for (auto& row : ring.chips)
+            for (auto& c : row) c = (int8_t)value(rng);
+        const int oldest = (ring.idx + 1) % T2_RING_LEN;
+        int8_t corr[T2_NUM_SYMBOLS];
+        T2_SymSnr_Process(corr, &ring);
+        ASSERT_EQ(ring.idx, oldest);
+        for (int s = 0; s < T2_NUM_SYMBOLS; ++s) {
+            int sum = 0;
+            for (int j = 0; j < T2_NUM_CHIPS; ++j) {
+                const int c = ring.chips[(oldest + T2_CHIP_SPACING * j) % T2_RING_LEN][T2S_HOP_SEQ[j]];
+                sum += T2S_CHIP_PATTERN[s][j] ? c : -c;
+            }
+            ASSERT_EQ(corr[s], sum) << "frame " << frame << " symbol " << s;
+        }
+    }
 }
 
 TEST(Tesk2Message, TimeCodeBorrowAlignsFourRepetitions) {
