@@ -132,7 +132,7 @@ void CHybridDecoderFilteredCallback::AnchorStep(Watermark_Detection_Record_t& r)
         // anchors on either side of the rollover (2063) still agree.
         const bool sameFlag = ((t0 ^ t1) & 0x80000000) == 0;
         const uint32_t s0 = uint32_t(t0) & 0x7FFFFFFFu, s1 = uint32_t(t1) & 0x7FFFFFFFu;
-        const int64_t dt = !sameFlag  ? (e1 < e0 ? t0 - t1 : t1 - t0)
+        const int64_t dt = !sameFlag ? (e1 < e0 ? t0 - t1 : t1 - t0)
                            : e1 < e0 ? TeskCodeDifference(s0, s1, TESK2_CODE_CYCLE)
                                      : TeskCodeDifference(s1, s0, TESK2_CODE_CYCLE);
         if (std::llabs(de - dt) <= 2) {

@@ -40,9 +40,9 @@ struct Watermark_Detection_Record_t {
     uint32_t sampleBlockIndex;
     uint32_t redundantComm;
     uint32_t systemTime;  // "systemTime" read: dates a rebuilt text in the same code cycle
-    uint8_t noAnchor;   // timestamp negative
-    uint8_t corrected;  // timestamp replaced by a corrected time code
-    uint8_t commRs;     // COMM_RS layer
+    uint8_t noAnchor;     // timestamp negative
+    uint8_t corrected;    // timestamp replaced by a corrected time code
+    uint8_t commRs;       // COMM_RS layer
 };
 
 class CTeskFilteredCallback : public Kelvane::AudioCore::IAudioConsumerCallback {

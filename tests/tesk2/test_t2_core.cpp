@@ -168,7 +168,8 @@ TEST(Tesk2Chips, CorrelationMatchesItsDefinitionOnRandomRings) {
         for (int s = 0; s < T2_NUM_SYMBOLS; ++s) {
             int sum = 0;
             for (int j = 0; j < T2_NUM_CHIPS; ++j) {
-                const int c = ring.chips[(oldest + T2_CHIP_SPACING * j) % T2_RING_LEN][T2S_HOP_SEQ[j]];
+                const int c =
+                    ring.chips[(oldest + T2_CHIP_SPACING * j) % T2_RING_LEN][T2S_HOP_SEQ[j]];
                 sum += T2S_CHIP_PATTERN[s][j] ? c : -c;
             }
             ASSERT_EQ(corr[s], sum) << "frame " << frame << " symbol " << s;
@@ -205,7 +206,9 @@ TEST(Tesk2Chips, ScorerMatchesItsDefinitionOnRandomSpectra) {
             ring.idx = (uint16_t)((ring.idx + T2_RING_LEN - 1) % T2_RING_LEN);
             T2_SymSnr_Process(x, &ring);
             RefLayer& r = ref[l];
-            const auto back = [&](int f) { return r.hist[(r.w + 2 * T2_SCORE_HISTORY - f) % T2_SCORE_HISTORY]; };
+            const auto back = [&](int f) {
+                return r.hist[(r.w + 2 * T2_SCORE_HISTORY - f) % T2_SCORE_HISTORY];
+            };
             int best[2] = {T2_NO_SYMBOL, T2_NO_SYMBOL}, top[2] = {0, 0};
             for (int sym = 0; sym < T2_NUM_SYMBOLS; ++sym) {
                 const int background = r.s1[sym] - (back(23)[sym] + back(24)[sym] + back(25)[sym]);

@@ -15,8 +15,8 @@
 #include "app/CTesk6DecoderFilteredCallback.h"
 #include "app/HostInterface.h"
 #include "app/RunConfiguration.h"
-#include "dsp/CUCCValidator.h"
 #include "decoders/tesk6/CTesk6DCFilter.h"
+#include "dsp/CUCCValidator.h"
 
 namespace {
 
@@ -383,9 +383,8 @@ TEST_F(T6Callback, StateOfCodesGoneQuietIsForgotten) {
         if (c.second.find("\"sid\":7,") != std::string::npos) ++steady;
     EXPECT_EQ(report.codes.size() - steady, 4 * rounds);
     EXPECT_GE(steady, rounds - 2);
-    const double window =
-        CTesk6DecoderFilteredCallback::kForgetAfterSeconds +
-        CTesk6DecoderFilteredCallback::kForgetSweepSeconds;
+    const double window = CTesk6DecoderFilteredCallback::kForgetAfterSeconds +
+                          CTesk6DecoderFilteredCallback::kForgetSweepSeconds;
     EXPECT_LE(most, size_t(2 * window / 20.0) + 4);
     // The steady SID was never forgotten: a repeat 0.1 s after its last report is dropped.
     const size_t before = report.codes.size();
