@@ -21,6 +21,24 @@ inline void Insert(_T6_Candidate_t* c, uint8_t s, uint8_t score) {
     }
 }
 
+typedef int16_t V8 __attribute__((vector_size(16)));
+typedef uint8_t U8 __attribute__((vector_size(8)));
+
+inline V8 LoadBytes(const uint8_t* p) {
+    U8 b;
+    memcpy(&b, p, sizeof b);
+    return __builtin_convertvector(b, V8);
+}
+inline V8 LoadShorts(const int16_t* p) {
+    V8 v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void StoreShorts(int16_t* p, V8 v) { memcpy(p, &v, sizeof v); }
+
+// The per-symbol arithmetic runs eight symbols at a time in 16-bit lanes (every
+// intermediate stays within +-13000: s1 sums 49 scores of at most 255), with
+// C's truncating division; the one symbol left over and the ranking are scalar.
 void ProcessLayer(const uint8_t* x, _T6_Candidate_t* out, _T6S_Layer_t* L) {
     T6S_ClearCandidate(out);
     const uint32_t w = L->writeIndex;
@@ -30,22 +48,38 @@ void ProcessLayer(const uint8_t* x, _T6_Candidate_t* out, _T6S_Layer_t* L) {
     const uint8_t* h25 = L->history[Back(w, 25)];
     const uint8_t* h26 = L->history[Back(w, 26)];
     uint8_t* hw = L->history[w];
-    for (int s = 0; s < T6_SYMBOL_COUNT; ++s) {
+    int16_t v[T6_SYMBOL_COUNT];
+    constexpr int kVectorSymbols = T6_SYMBOL_COUNT / 8 * 8;
+    for (int s = 0; s < kVectorSymbols; s += 8) {
         // Background: the 44 stored frames outside the five around the centre.
-        int b = L->s1[s] - (h22[s] + h23[s] + h24[s] + h25[s] + h26[s]);
-        int e = h24[s] - b / 44;
-        int v = L->s2[s] + e + L->s3[s];
-        if (v > 767) {
-            Insert(out, uint8_t(s), 255);
-        } else if (v >= -2) {
-            Insert(out, uint8_t(s), uint8_t(v / 3));
-        }
+        const V8 s1 = LoadShorts(L->s1 + s);
+        const V8 centre = LoadBytes(h24 + s);
+        const V8 b = s1 - (LoadBytes(h22 + s) + LoadBytes(h23 + s) + centre + LoadBytes(h25 + s) +
+                           LoadBytes(h26 + s));
+        const V8 e = centre - b / 44;
+        const V8 s2 = LoadShorts(L->s2 + s);
+        StoreShorts(v + s, s2 + e + LoadShorts(L->s3 + s));
         // The running sums advance for every symbol, also for skipped ones,
         // so that they always describe the stored frames.
+        StoreShorts(L->s3 + s, s2);
+        StoreShorts(L->s2 + s, e);
+        StoreShorts(L->s1 + s, s1 - LoadBytes(hw + s) + LoadBytes(x + s));
+    }
+    for (int s = kVectorSymbols; s < T6_SYMBOL_COUNT; ++s) {
+        int b = L->s1[s] - (h22[s] + h23[s] + h24[s] + h25[s] + h26[s]);
+        int e = h24[s] - b / 44;
+        v[s] = int16_t(L->s2[s] + e + L->s3[s]);
         L->s3[s] = L->s2[s];
         L->s2[s] = int16_t(e);
         L->s1[s] = int16_t(L->s1[s] - hw[s] + x[s]);
-        hw[s] = x[s];
+    }
+    memcpy(hw, x, T6_SYMBOL_COUNT);
+    for (int s = 0; s < T6_SYMBOL_COUNT; ++s) {
+        if (v[s] > 767) {
+            Insert(out, uint8_t(s), 255);
+        } else if (v[s] >= -2) {
+            Insert(out, uint8_t(s), uint8_t(v[s] / 3));
+        }
     }
     L->writeIndex = (w + 1) % T6S_HISTORY_FRAMES;
 }

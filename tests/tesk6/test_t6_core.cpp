@@ -7,11 +7,13 @@
 #include <limits>
 #include <random>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "T6SpectrumSim.h"
 #include "decoders/tesk6/T6Msg.h"
 #include "decoders/tesk6/T6Snr.h"
+#include "decoders/tesk6/T6Sync.h"
 #include "dsp/ReedSolomon.h"
 #include "generators/Tesk6Generator.h"
 
@@ -173,6 +175,67 @@ TEST(T6SymSnr, MeanRoundedHalfUpAndCommercialShift) {
 // on frames 47 modulo 48; a weak one is found only by accumulating several
 // repetitions, which needs the time-code symbol advanced with the encoder's
 // increment cycle (every phase of the cycle is tried here).
+// The frame scorer on random spectra (with stretches where one symbol's tones
+// stand out, so scores run high) against its rule written out per
+// symbol with plain ints: background of the 44 frames outside the five around
+// frame 24, excess, three-frame sum, top four strictly better first.
+TEST(T6Sync, ScorerMatchesItsRuleOnRandomSpectra) {
+    struct RefLayer {
+        uint8_t hist[T6S_HISTORY_FRAMES][T6_SYMBOL_COUNT] = {};
+        int s1[T6_SYMBOL_COUNT] = {}, s2[T6_SYMBOL_COUNT] = {}, s3[T6_SYMBOL_COUNT] = {};
+        uint32_t w = 0;
+    } ref[2];
+    _T6S_State_t st;
+    T6S_Init(&st);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    std::vector<float> p(1536);
+    int strong = 0;
+    for (int frame = 0; frame < 600; ++frame) {
+        for (float& v : p) v = u(rng);
+        if (frame % 50 < 3)  // a symbol of three frames, once in a history
+            for (int g = 0; g < T6_TONE_GROUPS; ++g)
+                p[T6_BIN_SNR_FIRST_BIN + T6_TONE_MAP_PROG[17][g]] = 40.0f;
+        _T6_Candidate_t out[2];
+        T6S_Process(p.data(), out, &st);
+        uint8_t bins[T6_BIN_SNR_COUNT], sym[2][T6_SYMBOL_COUNT];
+        T6_BinSnr(p.data(), bins);
+        T6_SymSnr_Prog(bins, sym[0]);
+        T6_SymSnr_Comm(bins, sym[1]);
+        for (int l = 0; l < 2; ++l) {
+            RefLayer& r = ref[l];
+            const auto back = [&](int n) {
+                return r.hist[(r.w + T6S_HISTORY_FRAMES - n) % T6S_HISTORY_FRAMES];
+            };
+            std::vector<std::pair<int, int>> ranked;  // (score, symbol), in symbol order
+            for (int s = 0; s < T6_SYMBOL_COUNT; ++s) {
+                const int b =
+                    r.s1[s] - (back(22)[s] + back(23)[s] + back(24)[s] + back(25)[s] + back(26)[s]);
+                const int e = back(24)[s] - b / 44;
+                const int v = r.s2[s] + e + r.s3[s];
+                const int score = v > 767 ? 255 : v >= -2 ? v / 3 : 0;
+                if (score > 0) ranked.emplace_back(score, s);
+                strong += score > 200;
+                r.s3[s] = r.s2[s];
+                r.s2[s] = e;
+                r.s1[s] += sym[l][s] - r.hist[r.w][s];
+                r.hist[r.w][s] = sym[l][s];
+            }
+            r.w = (r.w + 1) % T6S_HISTORY_FRAMES;
+            // Higher score first; among equals the lower symbol, which came first.
+            std::stable_sort(ranked.begin(), ranked.end(),
+                             [](const auto& a, const auto& b) { return a.first > b.first; });
+            for (int k = 0; k < T6S_CANDIDATES; ++k) {
+                const bool has = k < (int)ranked.size();
+                ASSERT_EQ(out[l].pair[k].symbol, has ? ranked[k].second : T6_NO_SYMBOL)
+                    << "frame " << frame << " layer " << l << " rank " << k;
+                ASSERT_EQ(out[l].pair[k].score, has ? ranked[k].first : 0);
+            }
+        }
+    }
+    EXPECT_GT(strong, 10);  // the tone stretches were ranked, not only noise
+}
+
 TEST(T6Core, StandardMessagesFollowTheEncoderClock) {
     for (int layer = 0; layer < 2; ++layer) {
         const int period = layer == 0 ? 150 : 50, reps = layer == 0 ? 12 : 30;
