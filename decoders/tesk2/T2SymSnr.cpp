@@ -134,49 +134,55 @@ static inline int Back(uint32_t w, int f) {
 
 namespace {
 
-// A row of per-symbol values widened to 16-bit lanes, padded with zeros to 40.
-struct Lanes {
-    V8 v[kVectors];
-};
+typedef int8_t B8 __attribute__((vector_size(8)));
 
-template <typename T>
-inline Lanes Widen(const T* row) {
-    int16_t wide[kVectors * kLanes] = {};
-    for (int s = 0; s < T2_NUM_SYMBOLS; ++s) wide[s] = row[s];
-    Lanes l;
-    memcpy(l.v, wide, sizeof wide);
-    return l;
+inline V8 LoadBytes(const int8_t* p) {
+    B8 b;
+    memcpy(&b, p, sizeof b);
+    return __builtin_convertvector(b, V8);
 }
+inline V8 LoadShorts(const int16_t* p) {
+    V8 v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void StoreShorts(int16_t* p, V8 v) { memcpy(p, &v, sizeof v); }
 
 }  // namespace
 
-// The per-symbol arithmetic runs in 16-bit lanes (every intermediate stays
-// within +-3200: s1 sums 49 correlations of at most 60), with C's truncating
-// division and the int8 wrap of the excess written out; only the ranking of
-// the two best symbols is a scalar pass.
+// The per-symbol arithmetic runs eight symbols at a time in 16-bit lanes (every
+// intermediate stays within +-3200: s1 sums 49 correlations of at most 60),
+// with C's truncating division and the int8 wrap of the excess written out;
+// the one symbol left over (the marker) and the ranking are scalar.
 static void ScoreLayer(T2S_Layer_t* L, T2_Candidate_t* out) {
     int8_t x[T2_NUM_SYMBOLS];
     T2_SymSnr_Process(x, &L->ring);
     const uint32_t w = L->w;
     int8_t* hw = L->hist[w];
-    const Lanes h23 = Widen(L->hist[Back(w, 23)]);
-    const Lanes h24 = Widen(L->hist[Back(w, 24)]);
-    const Lanes h25 = Widen(L->hist[Back(w, 25)]);
-    const Lanes s1 = Widen(L->s1);
-    const Lanes prev = Widen(L->prev);
-    const Lanes xs = Widen(x);
-    const Lanes old = Widen(hw);
-    int16_t excess[kVectors * kLanes], score[kVectors * kLanes], sum[kVectors * kLanes];
-    for (int v = 0; v < kVectors; ++v) {
-        const V8 background = s1.v[v] - (h23.v[v] + h24.v[v] + h25.v[v]);
-        V8 e = h24.v[v] - background / 46;
+    const int8_t* h23 = L->hist[Back(w, 23)];
+    const int8_t* h24 = L->hist[Back(w, 24)];
+    const int8_t* h25 = L->hist[Back(w, 25)];
+    int16_t score[T2_NUM_SYMBOLS];
+    constexpr int kVectorSymbols = T2_NUM_SYMBOLS / kLanes * kLanes;
+    for (int s = 0; s < kVectorSymbols; s += kLanes) {
+        const V8 s1 = LoadShorts(L->s1 + s);
+        const V8 centre = LoadBytes(h24 + s);
+        const V8 background = s1 - (LoadBytes(h23 + s) + centre + LoadBytes(h25 + s));
+        V8 e = centre - background / 46;
         e = (V8)((e << 8) >> 8);  // the int8 the excess is stored as
-        const V8 sc = (e + prev.v[v]) / 2;
-        const V8 s1n = s1.v[v] + xs.v[v] - old.v[v];
-        memcpy(excess + v * kLanes, &e, sizeof e);
-        memcpy(score + v * kLanes, &sc, sizeof sc);
-        memcpy(sum + v * kLanes, &s1n, sizeof s1n);
+        StoreShorts(score + s, (e + LoadBytes(L->prev + s)) / 2);
+        StoreShorts(L->s1 + s, s1 + LoadBytes(x + s) - LoadBytes(hw + s));
+        const B8 narrow = __builtin_convertvector(e, B8);
+        memcpy(L->prev + s, &narrow, sizeof narrow);
     }
+    for (int s = kVectorSymbols; s < T2_NUM_SYMBOLS; ++s) {
+        const int background = L->s1[s] - (h23[s] + h24[s] + h25[s]);
+        const int8_t e = (int8_t)(h24[s] - background / 46);
+        score[s] = (int16_t)((e + L->prev[s]) / 2);
+        L->prev[s] = e;
+        L->s1[s] = (int16_t)(L->s1[s] + x[s] - hw[s]);
+    }
+    memcpy(hw, x, T2_NUM_SYMBOLS);
     out->p[0].sym = T2_NO_SYMBOL;
     out->p[0].score = 0;
     out->p[1] = out->p[0];
@@ -190,9 +196,6 @@ static void ScoreLayer(T2S_Layer_t* L, T2_Candidate_t* out) {
             out->p[1].sym = (uint8_t)s;
             out->p[1].score = (int8_t)sc;
         }
-        L->prev[s] = (int8_t)excess[s];
-        L->s1[s] = sum[s];
-        hw[s] = x[s];
     }
     L->w = (w + 1) % T2_SCORE_HISTORY;
 }
