@@ -34,6 +34,19 @@ int CTesk2DCFilter::ValidateDetection(const _WATERMARK_Detection_t& a,
     return same + ((dts < 3 && dts > -3) ? 2 : 0);
 }
 
+bool CTesk2DCFilter::IndependentCommercial(const _WATERMARK_Detection_t& a,
+                                           const _WATERMARK_Detection_t& b, uint32_t maxGap) {
+    if (CircData_Abs_Difference(a.phase % kPhaseModulus, b.phase % kPhaseModulus, kPhaseModulus) >
+        kMaxPhaseDifference)
+        return false;
+    if (a.layer == 2 && a.commId != b.commId) return false;
+    // The stored start and end are the block time less the ages, so their difference is the
+    // span from the first to the last symbol.
+    const double span = double(int32_t(a.end - a.start)) / 1000.0;
+    const double gap = (a.elapsedTime - span) - b.elapsedTime;
+    return gap > 0 && gap * 1000.0 <= double(maxGap);
+}
+
 void CTesk2DCFilter::emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out) {
     TeskDetectionText t = TextOf(d);
     t.systemTime = Tesk2SystemTime(d.timestamp, d.dst, d.systemTime);

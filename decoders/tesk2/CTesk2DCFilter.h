@@ -1,12 +1,13 @@
 // Detection filter of the filtered TESK 2 callback. ProcessDetection parses one
-// TESK 2 detection text of the hybrid decoder, passes a Reed-Solomon
-// commercial detection at once when its commId is valid, and reports program
-// and standard commercial detections only in confirmed pairs: an older
-// detection of the same layer (one of the last 31) must agree in phase (within
-// 6 frames on the 748-frame circle), in content (SID, distribution code, DST
-// flag) and in time (time code difference minus elapsed seconds within +-2).
-// Then both are reported, each at most once. A program pair whose content
-// agrees but whose time codes do not is reported with timestamp -1.
+// TESK 2 detection text of the hybrid decoder and reports detections only in
+// confirmed pairs: an older detection of the same layer (one of the last 31)
+// must agree in phase (within 6 frames on the 748-frame circle), in content
+// (SID, distribution code, DST flag) and in time (time code difference minus
+// elapsed seconds within +-2). Then both are reported, each at most once. A
+// program pair whose content agrees but whose time codes do not is reported
+// with timestamp -1. Commercial detections (standard, and Reed-Solomon ones
+// with a valid commId) are confirmed only by one read from separate audio
+// with the same content (IndependentCommercial).
 #ifndef TAVIK_DECODERS_TESK2_CTESK2DCFILTER_H
 #define TAVIK_DECODERS_TESK2_CTESK2DCFILTER_H
 
@@ -42,6 +43,20 @@ public:
     static int ValidateDetection(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b,
                                  int allowNegative);
 
+    // Longest time from the last symbol of a commercial detection to the first
+    // symbol of the independent one that confirms it.
+    static constexpr uint32_t kCommMaxGapMs = 60000;
+
+    // True when b confirms the commercial detection a as an independent
+    // reading: a's accumulated span (from its first symbol, "firstSymAge"
+    // before the decode, to its last symbol at "elapsedTime") begins after
+    // b's last symbol and at most maxGap later, the phases are within 6 on
+    // the 748-frame circle, and a Reed-Solomon pair carries the same commId.
+    // Start and end are the filter's stored absolute times (block time less
+    // the ages).
+    static bool IndependentCommercial(const _WATERMARK_Detection_t& a,
+                                      const _WATERMARK_Detection_t& b, uint32_t maxGap);
+
     // Appends the TESK 2 detection text of a record (start and end written as
     // "firstSymAge" and "lastSymAge").
     static void emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out);
@@ -51,10 +66,13 @@ private:
 
     static constexpr const char* kKey = kTesk2Key;
     static constexpr bool kHasTransmission = false;
-    // Reed-Solomon commercials pass at once; standard commercials pair by Validate alone.
-    static constexpr bool kConfirmCommercials = false;
-    bool ConfirmsCommercial(const _WATERMARK_Detection_t&, const _WATERMARK_Detection_t&) const {
-        return true;
+    // Noise, program messages and the other families yield commercial readings (valid
+    // Reed-Solomon identifiers, standard commercial SIDs) that a deeper reading of the same,
+    // accumulated audio repeats; each needs one from audio of its own.
+    static constexpr bool kConfirmCommercials = true;
+    bool ConfirmsCommercial(const _WATERMARK_Detection_t& fresh,
+                            const _WATERMARK_Detection_t& old) const {
+        return IndependentCommercial(fresh, old, kCommMaxGapMs);
     }
     static uint16_t DistCode(const char* text) { return Tesk2DistCode(text); }
     // Time of a 64-sample block at 24 kHz in ms, truncated, modulo 2^32 like

@@ -1,5 +1,5 @@
 // TESK 2 detection filter and the filtered TESK 2 callback: pairing on the
-// 748-frame circle, negative gaps, ring depth, Reed-Solomon pass-through, the
+// 748-frame circle, negative gaps, ring depth, commercial confirmation, the
 // distribution tally, raw display and the channel taken from the name.
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
@@ -125,9 +125,10 @@ TEST(Tesk2Filter, ProgramPairsAreReportedOnceOldestFirst) {
 }
 
 // Whether a second detection of the same content pairs with the first: phases
-// on the 748-frame circle, a negative gap (the second starts 1 s before the
-// first ended) only outside the program layer, and an entry ages out after 32
-// newer detections.
+// on the 748-frame circle, never with a negative gap (the second starts 1 s
+// before the first ended: not allowed in the program layer, and commercial
+// readings of shared audio do not confirm each other), and an entry ages out
+// after 32 newer detections.
 TEST(Tesk2Filter, PairingOnThe748CircleNegativeGapsAndAgeing) {
     struct Case {
         std::string what;
@@ -149,7 +150,7 @@ TEST(Tesk2Filter, PairingOnThe748CircleNegativeGapsAndAgeing) {
         b.elapsed += 2.0;
         b.timestamp += 2;
         b.firstAge = 4000;
-        cases.push_back({"gap, layer " + std::to_string(layer), a, b, 0, layer == 0 ? 0 : 2});
+        cases.push_back({"gap, layer " + std::to_string(layer), a, b, 0, 0});
     }
     for (int others : {30, 32})
         cases.push_back({std::to_string(others) + " newer", Det(), Later(Det(), 1), others,
@@ -168,15 +169,57 @@ TEST(Tesk2Filter, PairingOnThe748CircleNegativeGapsAndAgeing) {
     }
 }
 
-TEST(Tesk2Filter, ReedSolomonDetectionsPassWhenValidAndBadTextsThrow) {
+// A commercial reading counts only when a second one from separate audio
+// repeats its content: a Reed-Solomon identifier needs the same valid commId
+// and phase from audio that begins after the first reading's last symbol
+// (within 60 s); a deeper reading of the same audio or another identifier
+// never confirms, and an invalid identifier is never kept.
+TEST(Tesk2Filter, CommercialsNeedASecondReadingFromSeparateAudio) {
+    struct Case {
+        std::string what;
+        Det second;
+        int reported;
+    };
+    const Det rs = RsDet();  // symbols from 8 s to 10 s
+    std::vector<Case> cases;
+    cases.push_back({"next repetition", Later(rs, 1), 2});
+    Det deeper = rs;  // the same audio accumulated once more
+    deeper.elapsed += 748 * 64 / 24000.0;
+    deeper.firstAge += 4000;  // reaches back to 6 s
+    cases.push_back({"deeper reading of the same audio", deeper, 0});
+    Det other = Later(rs, 1);
+    other.commId = rs.commId + 1;
+    while (!CUCCValidator::IsValidCommID(long(other.commId))) ++other.commId;
+    cases.push_back({"other identifier", other, 0});
+    Det shifted = Later(rs, 1);
+    shifted.phase = uint16_t(rs.phase + 40);
+    cases.push_back({"other phase", shifted, 0});
+    cases.push_back({"62 s later", Later(rs, 16), 0});
+    Det standard = Later(rs, 1);  // the same rule holds for standard commercials
+    Det firstStandard = rs;
+    firstStandard.layer = standard.layer = 1;
+    firstStandard.sid = standard.sid = 4321;
+    firstStandard.dist = standard.dist = 0;
+    firstStandard.timestamp = 946000000;
+    standard.timestamp = firstStandard.timestamp + 4;
+    for (const Case& c : cases) {
+        CTesk2DCFilter f;
+        std::vector<std::string> out;
+        EXPECT_EQ(f.ProcessDetection(Text(rs), out), 0) << c.what;
+        EXPECT_EQ(f.ProcessDetection(Text(c.second), out), c.reported) << c.what;
+        if (c.reported) {
+            EXPECT_STREQ(Json(out[0])["TESK2"]["commId"].GetString(), "0x2b5c3d1e7");
+            EXPECT_STREQ(Json(out[0])["TESK2"]["dist"].GetString(), "UN");
+        }
+    }
     CTesk2DCFilter f;
     std::vector<std::string> out;
-    Det rs = RsDet();
-    ASSERT_EQ(f.ProcessDetection(Text(rs), out), 1);
-    EXPECT_STREQ(Json(out[0])["TESK2"]["commId"].GetString(), "0x2b5c3d1e7");
-    EXPECT_STREQ(Json(out[0])["TESK2"]["dist"].GetString(), "UN");
-    rs.commId = 0x111111111ull;  // repeated nibbles: invalid
-    EXPECT_EQ(f.ProcessDetection(Text(rs), out), 0);
+    EXPECT_EQ(f.ProcessDetection(Text(firstStandard), out), 0);
+    EXPECT_EQ(f.ProcessDetection(Text(standard), out), 2);
+    Det invalid = rs;
+    invalid.commId = 0x111111111ull;  // repeated nibbles: invalid
+    EXPECT_EQ(f.ProcessDetection(Text(invalid), out), 0);
+    EXPECT_EQ(f.ProcessDetection(Text(Later(invalid, 1)), out), 0);
     EXPECT_THROW(f.ProcessDetection("not json", out), const char*);
     EXPECT_THROW(f.ProcessDetection("{\"TESK6\":{}}", out), const char*);
 }
@@ -212,9 +255,9 @@ TEST(Tesk2Callback, ConfirmedPairsReachTheHostRebuilt) {
     a.layer = 1;
     a.dist = 0;
     fc.cb.ResultCallback(Text(a));
-    Det b = a;
-    b.elapsed += 748 * 64 / 24000.0;
-    b.timestamp += 2;
+    Det b = a;  // two repetitions on: read from audio of its own
+    b.elapsed += 2 * 748 * 64 / 24000.0;
+    b.timestamp += 4;
     fc.cb.ResultCallback(Text(b));
     ASSERT_EQ(fc.report.texts.size(), 2u);
     auto doc = Json(fc.report.texts[1]);
@@ -234,22 +277,27 @@ TEST(Tesk2Callback, ConfirmedPairsReachTheHostRebuilt) {
 // other layers does not apply.
 TEST(Tesk2Callback, ReedSolomonRepeatsAreDroppedOnlyAtTheSameSampleBlock) {
     FilteredCallback fc;
-    Det rs = RsDet();
+    Det first = RsDet();
+    first.elapsed = 40.0;  // the earlier, separate reading that confirms the others
+    Det rs = first;
     rs.elapsed = 47.742;  // sample block 17903 (depth 0)
     Det deeper = rs;
     deeper.elapsed = 47.739;  // sample block 17902 (depth 2, one frame earlier)
+    fc.cb.ResultCallback(Text(first));
     fc.cb.ResultCallback(Text(rs));
     fc.cb.ResultCallback(Text(deeper));
     fc.cb.ResultCallback(Text(deeper));
-    ASSERT_EQ(fc.report.texts.size(), 2u);
-    EXPECT_EQ(Json(fc.report.texts[0])["TESK2"]["sampleBlockIndex"].GetUint(), 17903u);
-    EXPECT_EQ(Json(fc.report.texts[1])["TESK2"]["sampleBlockIndex"].GetUint(), 17902u);
+    ASSERT_EQ(fc.report.texts.size(), 3u);
+    EXPECT_EQ(Json(fc.report.texts[1])["TESK2"]["sampleBlockIndex"].GetUint(), 17903u);
+    EXPECT_EQ(Json(fc.report.texts[2])["TESK2"]["sampleBlockIndex"].GetUint(), 17902u);
     // Another identifier keeps its own last index.
-    Det other = rs;
+    Det other = first;
     other.commId = 0x2B5C3D1E7ull + 1;
     while (!CUCCValidator::IsValidCommID(long(other.commId))) ++other.commId;
     fc.cb.ResultCallback(Text(other));
-    EXPECT_EQ(fc.report.texts.size(), 3u);
+    other.elapsed = rs.elapsed;
+    fc.cb.ResultCallback(Text(other));
+    EXPECT_EQ(fc.report.texts.size(), 5u);
 }
 
 // Program detections alternate PC and FD; once more than 20 are tallied the
