@@ -78,6 +78,10 @@ void CHybridDecoderFilteredCallback::HandleFiltered(const std::string& text) {
         if (RepeatedCommRs(r)) return;
     } else {
         AnchorStep(r);
+        // Two readings of a program SID whose time codes disagree, and no anchor of the SID
+        // to date them: at least one of the two is a misreading, and the SID itself is then
+        // as likely misread as not, so no code reaches the host.
+        if (r.layer == 0 && r.timestamp < 0) return;
         if (!DuplicateStep(r)) return;
     }
     Report(BuildOutput(r));

@@ -323,7 +323,7 @@ TEST(Tesk2Callback, DistributionTallySettlesOnTheMajority) {
 
 // A program detection whose time code disagrees is released by the filter with
 // timestamp -1; the main anchor set by the two before it supplies a corrected
-// time code.
+// time code. Without an anchor the code is not reported.
 TEST(Tesk2Callback, AnchorsCorrectATimeCodeTheFilterDropped) {
     FilteredCallback fc;
     const Det a;
@@ -337,4 +337,14 @@ TEST(Tesk2Callback, AnchorsCorrectATimeCodeTheFilterDropped) {
     // 3.99 s after the main anchor (the second detection): its time code plus 3.
     EXPECT_EQ(Json(fc.report.texts[2])["TESK2"]["timestamp"].GetInt64(),
               int64_t(a.timestamp) + 4 + 3);
+
+    // A SID never dated: two readings whose time codes disagree reach the host as nothing.
+    FilteredCallback fresh;
+    Det d;
+    d.sid = 4444;
+    fresh.cb.ResultCallback(Text(d));
+    Det e = Later(d, 1);
+    e.timestamp += 10;
+    fresh.cb.ResultCallback(Text(e));
+    EXPECT_TRUE(fresh.report.texts.empty());
 }
