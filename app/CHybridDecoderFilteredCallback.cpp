@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "app/HostInterface.h"
+#include "audiocore/LocalJsonDocument.h"
 #include "decoders/tesk2/Tesk2DetectionText.h"
 #include "timebase/TeskTime.h"
 
@@ -19,7 +20,8 @@ const char* kInvalidJson = "Received invalid JSON format for TESK 2 parameters";
 // Parses a text and tells whether it is a redundant standard commercial
 // detection; a text that does not parse counts as redundant.
 bool IsRedundant(const std::string& json) {
-    rapidjson::Document doc;
+    Kelvane::AudioCore::LocalJsonDocument local;
+    auto& doc = local.doc();
     doc.Parse(json.c_str(), json.size());
     if (doc.HasParseError()) return true;
     if (!doc.IsObject()) return false;
@@ -89,7 +91,7 @@ void CHybridDecoderFilteredCallback::HandleFiltered(const std::string& text) {
 
 bool CHybridDecoderFilteredCallback::ExtractRecord(const std::string& json,
                                                    Watermark_Detection_Record_t& r) {
-    rapidjson::Document doc;
+    Kelvane::AudioCore::LocalJsonDocument doc;
     const rapidjson::Value* o = ReadRecord(doc, json, kTesk2Key, r);
     if (o == nullptr) return false;
     if (r.timestamp == -1 && r.layer != 2) r.noAnchor = 1;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "app/HostInterface.h"
+#include "audiocore/LocalJsonDocument.h"
 #include "decoders/tesk6/Tesk6DetectionText.h"
 #include "timebase/TeskTime.h"
 
@@ -32,7 +33,8 @@ void CTesk6DecoderFilteredCallback::init(void* config, int major, int minor, int
 void CTesk6DecoderFilteredCallback::ResultCallback(std::string json) {
     if (!NeedsFiltering(ReportTw, bTwRawOutput, json, kTesk6Key)) return;
     {
-        rapidjson::Document doc;
+        Kelvane::AudioCore::LocalJsonDocument local;
+        auto& doc = local.doc();
         doc.Parse(json.c_str(), json.size());
         if (doc.HasParseError()) throw std::runtime_error(kInvalidJson);
         if (doc.IsObject()) {
@@ -69,7 +71,7 @@ void CTesk6DecoderFilteredCallback::HandleFiltered(const std::string& text) {
 
 bool CTesk6DecoderFilteredCallback::ExtractRecord(const std::string& json,
                                                   Watermark_Detection_Record_t& r) {
-    rapidjson::Document doc;
+    Kelvane::AudioCore::LocalJsonDocument doc;
     const rapidjson::Value* o = ReadRecord(doc, json, kTesk6Key, r);
     if (o == nullptr) return false;
     r.distribution = 4;

@@ -8,6 +8,7 @@
 
 #include "app/CTavikReportCallback.h"
 #include "app/RunConfiguration.h"
+#include "audiocore/LocalJsonDocument.h"
 
 int CTeskFilteredCallback::ChannelFromName(const char* name) {
     if (name == nullptr) return -1;
@@ -69,10 +70,10 @@ int64_t CTeskFilteredCallback::ReadInt(const rapidjson::Value& o, const char* ke
     return TeskInt64(it->value.GetDouble());
 }
 
-const rapidjson::Value* CTeskFilteredCallback::ReadRecord(rapidjson::Document& doc,
-                                                          const std::string& json,
-                                                          const char* familyKey,
-                                                          Watermark_Detection_Record_t& r) {
+const rapidjson::Value* CTeskFilteredCallback::ReadRecord(
+    Kelvane::AudioCore::LocalJsonDocument& local, const std::string& json, const char* familyKey,
+    Watermark_Detection_Record_t& r) {
+    auto& doc = local.doc();
     memset(&r, 0, sizeof(r));
     doc.Parse(json.c_str(), json.size());
     if (doc.HasParseError() || !doc.IsObject()) return nullptr;

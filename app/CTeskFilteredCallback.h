@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "audiocore/IAudioConsumerCallback.h"
+#include "audiocore/LocalJsonDocument.h"
 #include "decoders/tesk6/TeskDetectionJson.h"
 
 class CTavikReportCallback;
@@ -93,8 +94,8 @@ protected:
     // that both families read the same way (all but distribution,
     // transmission and the no-anchor flag). Returns the object under
     // `familyKey`, or null when the text does not parse or has none.
-    static const rapidjson::Value* ReadRecord(rapidjson::Document& doc, const std::string& json,
-                                              const char* familyKey,
+    static const rapidjson::Value* ReadRecord(Kelvane::AudioCore::LocalJsonDocument& doc,
+                                              const std::string& json, const char* familyKey,
                                               Watermark_Detection_Record_t& r);
     // Integer member (any JSON number) as its 64-bit value; 0 when absent.
     static int64_t ReadInt(const rapidjson::Value& o, const char* key);

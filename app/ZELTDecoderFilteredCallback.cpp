@@ -12,6 +12,7 @@
 #include "app/CTavikReportCallback.h"
 #include "app/HostInterface.h"
 #include "app/RunConfiguration.h"
+#include "audiocore/LocalJsonDocument.h"
 #include "decoders/zelt/ZeltDecoder.h"
 #include "dsp/CUCCValidator.h"
 
@@ -232,7 +233,8 @@ void ZELTDecoderFilteredCallback::ResultCallback(std::string record) {
     }
     if (record.find("ZELT") == std::string::npos) return;
 
-    rapidjson::Document doc;
+    Kelvane::AudioCore::LocalJsonDocument local;
+    auto& doc = local.doc();
     doc.Parse(record.c_str(), record.size());
     if (doc.HasParseError()) {
         std::fprintf(stderr, "*** error: could not parse JSON\n");

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "audiocore/LocalJsonDocument.h"
 #include "decoders/tesk6/TeskDetectionJson.h"
 #include "decoders/tesk6/WatermarkDetection.h"
 #include "dsp/CUCCValidator.h"
@@ -61,7 +62,8 @@ public:
     // not valid JSON, has no object under the family key or lacks a required
     // member. "sid" is 0 when absent; "commId" is read as hexadecimal.
     bool ConvertJsonStrToDetectionStruct(std::string json) {
-        rapidjson::Document doc;
+        Kelvane::AudioCore::LocalJsonDocument local;
+        auto& doc = local.doc();
         doc.Parse(json.c_str(), json.size());
         if (doc.HasParseError() || !doc.IsObject()) return false;
         auto top = doc.FindMember(Family::kKey);
