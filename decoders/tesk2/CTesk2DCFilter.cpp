@@ -2,10 +2,43 @@
 
 #include <cstring>
 
+#include "dsp/CUCCValidator.h"
 #include "dsp/CircData.h"
 #include "timebase/TeskTime.h"
 
-CTesk2DCFilter::CTesk2DCFilter() { initDCFilter(); }
+CTesk2DCFilter::CTesk2DCFilter() {
+    RS_Init(11, 7, 5, RS_11_7_TABLES_CODEGENPOLY, RS_11_7_TABLES_LOOKUPGF,
+            RS_11_7_TABLES_LOOKUPGFINV, RS_11_7_TABLES_LOOKUPGFREV, &m_rs);
+    initDCFilter();
+}
+
+bool CTesk2DCFilter::ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const {
+    if (d.sid > 0xFFFFu || d.timestamp > 0x7FFFFFFFu || d.dist > 3 || d.dst > 1) return false;
+    const uint32_t ts = d.timestamp;
+    // Symbols 1 to 10 of the standard message, as the decoder derived the fields from them.
+    uint32_t sym[10];
+    sym[0] = (d.sid >> 11) & 31u;
+    sym[1] = (d.sid >> 6) & 31u;
+    sym[2] = (d.sid >> 1) & 31u;
+    sym[3] = ((d.sid & 1u) << 4) | ((d.dst & 1u) << 3) | ((ts >> 28) & 7u);
+    // Symbols 5 to 10 as one 30-bit value: the time code's low 28 bits and the field.
+    const uint32_t timeValue = ((ts & 0x0FFFFFFFu) << 2) | (d.dist & 3u);
+    for (uint32_t advance = 0; advance <= 24; advance += 8) {
+        const uint32_t v = (timeValue - advance) & 0x3FFFFFFFu;
+        for (int p = 0; p < 6; ++p) sym[4 + p] = (v >> (5 * (5 - p))) & 31u;
+        uint32_t word[11];
+        for (int i = 0; i < 10; ++i) word[i] = sym[i];
+        word[10] = 31;  // never transmitted: erased
+        const uint32_t erasure = 10;
+        const RsDecodeResult r = RS_Decode(word, &erasure, 1, &m_rs);
+        // A code word as transmitted: nothing but the erased symbol may change.
+        if (r.count < 0 || (r.count == 1 && r.positions[0] != 10) || r.count > 1) continue;
+        uint64_t commId = 0;
+        for (int i = 0; i < 7; ++i) commId = (commId << 5) | sym[i];
+        if (CUCCValidator::IsValidCommID(long(commId))) return true;
+    }
+    return false;
+}
 
 void CTesk2DCFilter::ClearDetection(_WATERMARK_Detection_t& d) {
     memset(&d, 0, sizeof(d));

@@ -19,6 +19,7 @@
 #include "decoders/tesk2/Tesk2DetectionText.h"
 #include "decoders/tesk6/CTeskDCFilter.h"
 #include "decoders/tesk6/WatermarkDetection.h"
+#include "dsp/ReedSolomon.h"
 
 // Parsing, ring and pairing walk come from CTeskDCFilter (ProcessDetection,
 // ConvertJsonStrToDetectionStruct, CopyDetection, Current, initDCFilter);
@@ -57,6 +58,16 @@ public:
     static bool IndependentCommercial(const _WATERMARK_Detection_t& a,
                                       const _WATERMARK_Detection_t& b, uint32_t maxGap);
 
+    // True when the standard commercial fields of d (SID, DST flag, 31-bit
+    // time code, distribution field) are the ten transmitted symbols of an
+    // (11, 7) Reed-Solomon code word whose commercial identifier is valid, for
+    // the time symbols as read or with the advance a deeper accumulation adds
+    // (8, 16 or 24 on the 30-bit value of symbols 5 to 10) taken back. Both
+    // message kinds share the commercial layer's tones and marker, so every
+    // Reed-Solomon message also reads as some standard one; a true standard
+    // message is a code word only by chance (1 in 32768 per candidate word).
+    bool ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const;
+
     // Appends the TESK 2 detection text of a record (start and end written as
     // "firstSymAge" and "lastSymAge").
     static void emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out);
@@ -81,13 +92,13 @@ private:
         return uint32_t(
             uint64_t(double(float(sampleBlockIndex) * 1000.0f) * 0.0026666666666666666));
     }
-    // TESK 2 standard and Reed-Solomon commercial messages differ in length; the table
-    // manager's redundancy rule separates them.
-    bool ReadsAsReedSolomon(const _WATERMARK_Detection_t&) const { return false; }
+
     int Validate(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b,
                  int allowNegative) const {
         return ValidateDetection(a, b, allowNegative);
     }
+
+    RsCodeParams m_rs;
 };
 
 #endif  // TAVIK_DECODERS_TESK2_CTESK2DCFILTER_H

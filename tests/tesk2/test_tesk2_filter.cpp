@@ -14,6 +14,7 @@
 #include "app/RunConfiguration.h"
 #include "decoders/tesk2/CTesk2DCFilter.h"
 #include "dsp/CUCCValidator.h"
+#include "dsp/ReedSolomon.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ struct Det {
     uint16_t phase = 100;
     uint32_t timestamp = 946000000;
     uint16_t dist = 1;  // PC
+    uint16_t dst = 0;
     double elapsed = 10.0;
     uint32_t firstAge = 3000;
     uint32_t lastAge = 1000;
@@ -38,6 +40,7 @@ std::string Text(const Det& d) {
     w.phase = d.phase;
     w.timestamp = d.timestamp;
     w.dist = d.dist;
+    w.dst = d.dst;
     w.start = d.firstAge;
     w.end = d.lastAge;
     w.quality = 11;
@@ -222,6 +225,55 @@ TEST(Tesk2Filter, CommercialsNeedASecondReadingFromSeparateAudio) {
     EXPECT_EQ(f.ProcessDetection(Text(Later(invalid, 1)), out), 0);
     EXPECT_THROW(f.ProcessDetection("not json", out), const char*);
     EXPECT_THROW(f.ProcessDetection("{\"TESK6\":{}}", out), const char*);
+}
+
+// Every Reed-Solomon message also reads as a standard commercial message on the
+// same tones: read once at depth 0 and again two repetitions later through an
+// accumulation that advanced its time symbols, the two readings agree in time
+// and come from separate audio, yet name a code that was never sent. They are
+// not reported; a true standard message with the same kind of timing is.
+TEST(Tesk2Filter, StandardReadingsOfAReedSolomonMessageAreNotReported) {
+    RsCodeParams rs;
+    RS_Init(11, 7, 5, RS_11_7_TABLES_CODEGENPOLY, RS_11_7_TABLES_LOOKUPGF,
+            RS_11_7_TABLES_LOOKUPGFINV, RS_11_7_TABLES_LOOKUPGFREV, &rs);
+    int dropped = 0, tried = 0;
+    for (uint64_t commId = 0x2B5C3D1E7ull; tried < 20; commId += 0x10203) {
+        if (!CUCCValidator::IsValidCommID(long(commId))) continue;
+        ++tried;
+        uint8_t word[11];
+        for (int i = 0; i < 7; ++i) word[i] = uint8_t((commId >> (5 * (6 - i))) & 31);
+        RS_Encode(word, 7, word + 7, &rs);
+        // The standard fields of transmitted symbols 1 to 10, time symbols advanced by `inc`.
+        const auto standardOf = [&](uint32_t inc, double elapsed) {
+            uint32_t v = 0;
+            for (int p = 4; p < 10; ++p) v = (v << 5) | word[p];
+            v = (v + inc) & 0x3FFFFFFFu;
+            Det d;
+            d.layer = 1;
+            d.sid = (uint32_t(word[0]) << 11) | (word[1] << 6) | (word[2] << 1) | (word[3] >> 4);
+            d.dst = uint16_t((word[3] >> 3) & 1);
+            d.timestamp = ((uint32_t(word[3]) & 7u) << 28) | (v >> 2);
+            d.dist = uint16_t(v & 3u);
+            d.elapsed = elapsed;
+            return d;
+        };
+        CTesk2DCFilter f;
+        std::vector<std::string> out;
+        f.ProcessDetection(Text(standardOf(0, 10.0)), out);
+        dropped += f.ProcessDetection(Text(standardOf(16, 10.0 + 2 * 1.995)), out) == 0;
+    }
+    EXPECT_EQ(dropped, tried);
+    // Control: the same timing with a standard message's own content pairs.
+    CTesk2DCFilter f;
+    std::vector<std::string> out;
+    Det a;
+    a.layer = 1;
+    a.dist = 0;
+    f.ProcessDetection(Text(a), out);
+    Det b = a;
+    b.elapsed += 2 * 1.995;
+    b.timestamp += 4;
+    EXPECT_EQ(f.ProcessDetection(Text(b), out), 2);
 }
 
 // The channel comes from the trailing "ch<N>" of the name, never from a count
