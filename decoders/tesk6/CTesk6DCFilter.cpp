@@ -12,6 +12,17 @@ CTesk6DCFilter::CTesk6DCFilter() {
     initDCFilter();
 }
 
+void CTesk6DCFilter::ProgramDataSymbols(const _WATERMARK_Detection_t& d, uint8_t* out) {
+    const uint32_t ts = d.timestamp;
+    out[0] = uint8_t((d.sid >> 9) & 0x7F);
+    out[1] = uint8_t((d.sid >> 2) & 0x7F);
+    out[2] = uint8_t(((d.sid & 3) << 5) | ((d.transmission & 1) << 4) | ((d.dist & 3) << 2) |
+                     ((d.dst & 1) << 1) | ((ts >> 28) & 1));
+    out[3] = uint8_t((ts >> 21) & 0x7F);
+    out[4] = uint8_t((ts >> 14) & 0x7F);
+    out[5] = uint8_t((ts >> 7) & 0x7F);
+}
+
 bool CTesk6DCFilter::ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const {
     if (d.dist > 3 || d.timestamp > 0x1FFFFFFFu) return false;
     const uint32_t ts = d.timestamp;

@@ -96,6 +96,21 @@ private:
         return IndependentCommercial(fresh, old, m_maxGap);
     }
 
+    // A program message read one symbol spacing late or from every second
+    // symbol, seen beside a standard commercial message of the same clock, is
+    // dropped while the true code is in the ring.
+    static constexpr bool kDropDisplacedPrograms = true;
+    // Symbols 1 to 6 of the seven 7-bit symbols (the seventh is the running
+    // low part of the time code).
+    static constexpr int kProgramDataSymbols = 6;
+    static void ProgramDataSymbols(const _WATERMARK_Detection_t& d, uint8_t* out);
+    // Symbol i of the misreading repeats symbol kDisplacements[p][i] of the
+    // true code: the first symbol twice and the rest one place late; every
+    // second symbol twice. An unrelated code matches a pattern by chance
+    // about once in 128^5.
+    static constexpr int kDisplacements[2][kProgramDataSymbols] = {{0, 0, 1, 2, 3, 4},
+                                                                   {1, 1, 3, 3, 5, 5}};
+
     uint32_t m_maxGap;
     RsCodeParams m_rs;
 };

@@ -18,6 +18,10 @@
 //   static constexpr bool kConfirmCommercials;   // commercials need independent confirmation
 //   bool ConfirmsCommercial(const _WATERMARK_Detection_t& fresh,
 //                           const _WATERMARK_Detection_t& old) const;  // if the above is true
+//   static constexpr bool kDropDisplacedPrograms;  // program readings out of place are dropped
+//   static constexpr int kProgramDataSymbols;       // if so: symbols compared, their
+//   static void ProgramDataSymbols(const _WATERMARK_Detection_t&, uint8_t* out);  // values
+//   static constexpr int kDisplacements[N][kProgramDataSymbols];  // and the misreadings
 #ifndef TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
 
@@ -218,6 +222,9 @@ private:
         // The standard reading of a Reed-Solomon message names a code that was never sent;
         // it neither pairs nor confirms.
         if (c.layer == 1 && family.ReadsAsReedSolomon(c)) return;
+        if constexpr (Family::kDropDisplacedPrograms) {
+            if (c.layer == 0 && DisplacedProgram(c)) return;
+        }
         const uint32_t now = Family::BlockTimeMs(c.sampleBlockIndex);
         Entry& fresh = m_ring[m_writeIndex];
         CopyDetection(c, fresh.det);
@@ -267,6 +274,33 @@ private:
             }
         }
         m_writeIndex = (m_writeIndex + 1) % kRingSize;
+    }
+
+    // True when the data symbols of the program detection d (the time code's
+    // last symbol aside, which runs on) are those of another program code in
+    // the ring taken out of place in one of the family's displacement
+    // patterns (Family::kDisplacements: for each of d's symbols, the index of
+    // the other code's symbol it repeats), and the two codes differ: d is then
+    // the other code misread, and names a code never sent.
+    bool DisplacedProgram(const _WATERMARK_Detection_t& d) const {
+        uint8_t mine[Family::kProgramDataSymbols];
+        Family::ProgramDataSymbols(d, mine);
+        for (const Entry& e : m_ring) {
+            if (!e.used || e.det.layer != 0) continue;
+            uint8_t theirs[Family::kProgramDataSymbols];
+            Family::ProgramDataSymbols(e.det, theirs);
+            bool same = true;
+            for (int i = 0; i < Family::kProgramDataSymbols; ++i)
+                same = same && mine[i] == theirs[i];
+            if (same) continue;
+            for (const auto& pattern : Family::kDisplacements) {
+                bool match = true;
+                for (int i = 0; i < Family::kProgramDataSymbols && match; ++i)
+                    match = mine[i] == theirs[pattern[i]];
+                if (match) return true;
+            }
+        }
+        return false;
     }
 
     int m_allowNegativeNonProg;

@@ -173,6 +173,43 @@ TEST(T6DCFilter, EmptySlotsNeverConfirm) {
     EXPECT_EQ(f.ProcessDetection(Json(d), out), 0);
 }
 
+// A program message read with its symbols out of place (one symbol spacing
+// early, or every second symbol) names a code never sent, with a time code
+// that runs on like the true one; while the true code is in the ring such
+// readings are dropped. An unrelated code is still reported.
+TEST(T6DCFilter, DisplacedProgramReadingsAreDropped) {
+    // Seven 7-bit symbols -> detection fields.
+    const auto fromSymbols = [](const std::vector<int>& w, double t) {
+        static const char* kDist[] = {"PC", "FD1", "FD2", "FD3"};
+        Det d =
+            At(t, ((long long)(w[2] & 1) << 28) | (w[3] << 21) | (w[4] << 14) | (w[5] << 7) | w[6]);
+        d.sid = unsigned((w[0] << 9) | (w[1] << 2) | (w[2] >> 5));
+        d.transmission = unsigned((w[2] >> 4) & 1);
+        d.dist = kDist[(w[2] >> 2) & 3];
+        return d;
+    };
+    const std::vector<int> trueCode = {1, 37, 41, 112, 98, 93, 48};  // SID 661, FD2
+    const std::vector<std::vector<int>> displaced = {{1, 1, 37, 41, 112, 98, 48},
+                                                     {37, 37, 112, 112, 93, 93, 48}};
+    for (const auto& slip : displaced) {
+        CTesk6DCFilter f;
+        std::vector<std::string> out;
+        f.ProcessDetection(Json(fromSymbols(trueCode, 10.0)), out);
+        std::vector<int> later = trueCode;
+        later[6] += 5;
+        EXPECT_EQ(f.ProcessDetection(Json(fromSymbols(later, 15.0)), out), 2);
+        f.ProcessDetection(Json(fromSymbols(slip, 20.0)), out);
+        std::vector<int> slipLater = slip;
+        slipLater[6] += 5;
+        EXPECT_EQ(f.ProcessDetection(Json(fromSymbols(slipLater, 25.0)), out), 0);
+        const std::vector<int> other = {5, 17, 64, 112, 99, 10, 20};
+        f.ProcessDetection(Json(fromSymbols(other, 30.0)), out);
+        std::vector<int> otherLater = other;
+        otherLater[6] += 5;
+        EXPECT_EQ(f.ProcessDetection(Json(fromSymbols(otherLater, 35.0)), out), 2);
+    }
+}
+
 TEST(T6DCFilter, ReedSolomonNeedsAValidCommIdTwiceAndBadTextsThrow) {
     CTesk6DCFilter f;
     std::vector<std::string> out;
