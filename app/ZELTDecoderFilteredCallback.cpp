@@ -206,6 +206,44 @@ bool ZELTDecoderFilteredCallback::Confirmed(const rapidjson::Value& obj, int lay
     return m_confirm.Accept(code);
 }
 
+bool ZeltCommConfirmation::Accept(int64_t commId, int64_t start, int64_t end) {
+    for (Track& t : m_tracks) {
+        if (t.live && t.commId == commId && end - t.lastSeen <= kTrackEndFrames) {
+            if (end > t.lastSeen) t.lastSeen = end;
+            return true;
+        }
+    }
+    bool confirmed = false;
+    for (const Sighting& s : m_sightings) {
+        if (s.used && s.commId == commId && s.end <= start && end - s.end <= kMaxGapFrames) {
+            confirmed = true;
+            break;
+        }
+    }
+    if (confirmed) {
+        m_tracks[m_nextTrack] = Track{true, commId, end};
+        m_nextTrack = (m_nextTrack + 1) % kTracks;
+        return true;
+    }
+    m_sightings[m_nextSighting] = Sighting{true, commId, end};
+    m_nextSighting = (m_nextSighting + 1) % kSightings;
+    return false;
+}
+
+bool ZELTDecoderFilteredCallback::CommConfirmed(const rapidjson::Value& obj, int64_t commId,
+                                                uint32_t sampleBlockIndex) {
+    const auto first = obj.FindMember("firstSymAge");
+    const auto last = obj.FindMember("lastSymAge");
+    if (first == obj.MemberEnd() || !first->value.IsUint() || last == obj.MemberEnd() ||
+        !last->value.IsUint())
+        return false;
+    const int64_t end = m_confirm.Unwrap(sampleBlockIndex);
+    const int64_t span =
+        (static_cast<int64_t>(first->value.GetUint()) - last->value.GetUint()) / 100;
+    // The first symbol of a commercial message lasts 3 frames.
+    return m_commConfirm.Accept(commId, end - span - 3, end);
+}
+
 bool ZELTDecoderFilteredCallback::RepeatedCommId(int64_t commId, uint32_t sampleBlockIndex) {
     const auto it = m_lastBlockOfCommId.find(commId);
     if (it != m_lastBlockOfCommId.end() && it->second.sampleBlockIndex == sampleBlockIndex)
@@ -258,6 +296,7 @@ void ZELTDecoderFilteredCallback::ResultCallback(std::string record) {
         const int64_t commId = ParseCommId(c->value.GetString());
         if (!CUCCValidator::IsValidCommID(static_cast<long>(commId))) return;
         if (RepeatedCommId(commId, sampleBlockIndex)) return;
+        if (!CommConfirmed(obj, commId, sampleBlockIndex)) return;
     } else if (layer != 3 && !Confirmed(obj, layer, sampleBlockIndex)) {
         return;
     }

@@ -6,7 +6,8 @@
 // reported; in raw display (bZeltRawOutput) the text goes to the host
 // unchanged.  Otherwise records of layers outside 1..5 are dropped, and a
 // layer-4 record passes only when its commercial identifier is accepted by
-// CUCCValidator and was not already reported for the same sample block;
+// CUCCValidator, was not already seen for the same sample block and is
+// confirmed by independent audio (ZeltCommConfirmation below);
 // program codes (layers 1, 2 and 5) and commercial flags (layer 5, id 3 or
 // 7) pass only once confirmed by independent audio (ZeltConfirmation below);
 // records that pass go unchanged to the host ring of the channel
@@ -99,6 +100,42 @@ private:
     int m_nextTrack = 0;
 };
 
+// Confirmation of ZELT commercial identifiers (layer 4). A Reed-Solomon
+// word read off its alignment, or from another layer's tones, can decode to a
+// valid identifier that was never sent, and deeper evaluations repeat such a
+// reading from the same accumulated audio. An identifier is believed once a
+// second record of it rests on audio the first did not use: an earlier
+// sighting of the same identifier that ends no later than the new record
+// starts, at most 3 minutes of audio before the new record ends. The
+// confirming record is reported, the first sighting is not; then every record
+// of the identifier passes at once until 10 minutes of audio pass without
+// one. Frames are the 100 ms frames of ZeltConfirmation, [start, end] the
+// audio the record's symbols came from. Fixed-size state.
+class ZeltCommConfirmation {
+public:
+    bool Accept(int64_t commId, int64_t start, int64_t end);
+
+private:
+    static constexpr int kSightings = 32;
+    static constexpr int kTracks = 8;
+    static constexpr int64_t kMaxGapFrames = 1800;    // 3 minutes
+    static constexpr int64_t kTrackEndFrames = 6000;  // 10 minutes
+    struct Sighting {
+        bool used = false;
+        int64_t commId = 0;
+        int64_t end = 0;
+    };
+    struct Track {
+        bool live = false;
+        int64_t commId = 0;
+        int64_t lastSeen = 0;
+    };
+    Sighting m_sightings[kSightings];
+    int m_nextSighting = 0;
+    Track m_tracks[kTracks];
+    int m_nextTrack = 0;
+};
+
 class ZELTDecoderFilteredCallback : public Kelvane::AudioCore::IAudioConsumerCallback {
 public:
     ZELTDecoderFilteredCallback() = default;
@@ -137,6 +174,8 @@ public:
 private:
     // Program and flag records (layers 1, 2, 5) through the confirmation.
     bool Confirmed(const rapidjson::Value& obj, int layer, uint32_t sampleBlockIndex);
+    // A commercial identifier record through its confirmation.
+    bool CommConfirmed(const rapidjson::Value& obj, int64_t commId, uint32_t sampleBlockIndex);
 
     CTavikReportCallback* m_report = nullptr;
     uint32_t m_channel = 0;
@@ -155,4 +194,5 @@ private:
     std::map<int64_t, CommSighting> m_lastBlockOfCommId;
     uint64_t m_commRecords = 0;
     ZeltConfirmation m_confirm;
+    ZeltCommConfirmation m_commConfirm;
 };

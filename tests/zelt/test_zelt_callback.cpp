@@ -55,18 +55,28 @@ protected:
     ZELTDecoderFilteredCallback cb;
 };
 
-TEST_F(ZeltCallback, LayerFourDuplicateAndValidityRules) {
+TEST_F(ZeltCallback, LayerFourConfirmationDuplicateAndValidityRules) {
     const std::string good = CommId(0x123456789L, true);
-    cb.ResultCallback(Doc(4, good, 10));
+    cb.ResultCallback(Doc(4, good, 10));  // first sighting: held back
     cb.ResultCallback(Doc(4, good, 10));  // same block: duplicate
-    cb.ResultCallback(Doc(4, good, 11));  // later block: forwarded again
+    cb.ResultCallback(Doc(4, good, 12));  // shares the first one's audio: held back
+    cb.ResultCallback(Doc(4, good, 40));  // audio of its own: confirmed, forwarded
+    cb.ResultCallback(Doc(4, good, 40));  // duplicate
+    cb.ResultCallback(Doc(4, good, 41));  // the confirmed identifier passes at once
     cb.ResultCallback(Doc(4, good, 10));  // differs from the last accepted block
+    const std::string other = CommId(0x223456789L, true);
+    cb.ResultCallback(Doc(4, other, 100));
+    cb.ResultCallback(Doc(4, other, 100 + 1801 + 3));  // more than 3 minutes on: a new sighting
     cb.ResultCallback(Doc(4, CommId(0x111111111L, false), 12));
+    cb.ResultCallback(Doc(4, CommId(0x111111111L, false), 60));
     cb.ResultCallback(Doc(4, "nonsense", 13));
     cb.ResultCallback(Doc(4, "0xfffffffffffffffffff", 14));  // overflow reads as 0
     const std::vector<std::pair<unsigned, std::string>> expected = {
-        {1, Doc(4, good, 10)}, {1, Doc(4, good, 11)}, {1, Doc(4, good, 10)}};
+        {1, Doc(4, good, 40)}, {1, Doc(4, good, 41)}, {1, Doc(4, good, 10)}};
     EXPECT_EQ(rec.codes, expected);
+    // An identifier not heard for 10 minutes needs confirming again.
+    cb.ResultCallback(Doc(4, good, 41 + 6001));
+    EXPECT_EQ(rec.codes.size(), 3u);
 }
 
 // A channel that hears ever new identifiers keeps a bounded memory of them, and
@@ -83,7 +93,8 @@ TEST_F(ZeltCallback, IdentifierMemoryStaysBounded) {
         cb.ResultCallback(Doc(4, steady, block));  // a copy from another depth
         most = std::max(most, cb.RememberedCommIds());
     }
-    EXPECT_EQ(rec.codes.size(), 40000u);
+    // The fresh identifiers are never confirmed; the steady one is from block 3 on.
+    EXPECT_EQ(rec.codes.size(), 20000u - 3u);
     EXPECT_LE(most, 2 * ZELTDecoderFilteredCallback::kForgetAfterCommRecords);
 }
 
@@ -124,7 +135,8 @@ TEST_F(ZeltCallback, SwitchesRawDisplayAndLegacyMode) {
     char name[] = "ch0";
     legacy.init(&c2, 2, 1, 8, name);
     testing::internal::CaptureStdout();
-    const std::string comm = Doc(4, CommId(0x123456789L, true), 1);
+    legacy.ResultCallback(Doc(4, CommId(0x123456789L, true), 1));
+    const std::string comm = Doc(4, CommId(0x123456789L, true), 40);
     legacy.ResultCallback(comm);
     legacy.LogCallback(-2, "boom");
     legacy.LogCallback(-3, "");
