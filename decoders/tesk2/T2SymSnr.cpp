@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "dsp/Lanes16.h"
+
 const uint8_t T2S_HOP_SEQ[T2_NUM_CHIPS] = {1, 4, 0, 3, 1, 2, 4, 1, 3, 0, 2, 4, 1, 3, 0};
 
 // Transcribed from the encoder's published chip table. Rows 11 and 26 differ
@@ -132,23 +134,10 @@ static inline int Back(uint32_t w, int f) {
     return (int)((w + T2_SCORE_HISTORY * 2 - (uint32_t)f) % T2_SCORE_HISTORY);
 }
 
-namespace {
-
 typedef int8_t B8 __attribute__((vector_size(8)));
-
-inline V8 LoadBytes(const int8_t* p) {
-    B8 b;
-    memcpy(&b, p, sizeof b);
-    return __builtin_convertvector(b, V8);
-}
-inline V8 LoadShorts(const int16_t* p) {
-    V8 v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void StoreShorts(int16_t* p, V8 v) { memcpy(p, &v, sizeof v); }
-
-}  // namespace
+using lanes16::LoadBytes;
+using lanes16::LoadShorts;
+using lanes16::StoreShorts;
 
 // The per-symbol arithmetic runs eight symbols at a time in 16-bit lanes (every
 // intermediate stays within +-3200: s1 sums 49 correlations of at most 60),

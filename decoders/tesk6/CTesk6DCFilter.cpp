@@ -26,14 +26,10 @@ void CTesk6DCFilter::ProgramDataSymbols(const _WATERMARK_Detection_t& d, uint8_t
 bool CTesk6DCFilter::ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const {
     if (d.dist > 3 || d.timestamp > 0x1FFFFFFFu) return false;
     const uint32_t ts = d.timestamp;
+    // The standard message's first six symbols; the seventh is the time code's running low
+    // part, checked against the second parity symbol below.
     uint8_t word[7];
-    word[0] = uint8_t((d.sid >> 9) & 0x7F);
-    word[1] = uint8_t((d.sid >> 2) & 0x7F);
-    word[2] = uint8_t(((d.sid & 3) << 5) | ((d.transmission & 1) << 4) | ((d.dist & 3) << 2) |
-                      ((d.dst & 1) << 1) | ((ts >> 28) & 1));
-    word[3] = uint8_t((ts >> 21) & 0x7F);
-    word[4] = uint8_t((ts >> 14) & 0x7F);
-    word[5] = uint8_t((ts >> 7) & 0x7F);
+    ProgramDataSymbols(d, word);
     uint8_t parity[2];
     RS_Encode(word, 5, parity, &m_rs);
     if (parity[0] != word[5]) return false;

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "dsp/Lanes16.h"
+
 namespace {
 
 inline uint32_t Back(uint32_t w, uint32_t n) {
@@ -21,20 +23,10 @@ inline void Insert(_T6_Candidate_t* c, uint8_t s, uint8_t score) {
     }
 }
 
-typedef int16_t V8 __attribute__((vector_size(16)));
-typedef uint8_t U8 __attribute__((vector_size(8)));
-
-inline V8 LoadBytes(const uint8_t* p) {
-    U8 b;
-    memcpy(&b, p, sizeof b);
-    return __builtin_convertvector(b, V8);
-}
-inline V8 LoadShorts(const int16_t* p) {
-    V8 v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void StoreShorts(int16_t* p, V8 v) { memcpy(p, &v, sizeof v); }
+typedef lanes16::I16x8 V8;
+using lanes16::LoadBytes;
+using lanes16::LoadShorts;
+using lanes16::StoreShorts;
 
 // The per-symbol arithmetic runs eight symbols at a time in 16-bit lanes (every
 // intermediate stays within +-13000: s1 sums 49 scores of at most 255), with
