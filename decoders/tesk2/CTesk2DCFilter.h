@@ -98,10 +98,9 @@ private:
         return ValidateDetection(a, b, allowNegative);
     }
 
+    // No displaced program readings were seen in TESK 2 (the rule's other members are then
+    // not needed).
     static constexpr bool kDropDisplacedPrograms = false;
-    static constexpr int kProgramDataSymbols = 1;
-    static void ProgramDataSymbols(const _WATERMARK_Detection_t&, uint8_t* out) { out[0] = 0; }
-    static constexpr int kDisplacements[1][kProgramDataSymbols] = {{0}};
 
     RsCodeParams m_rs;
 };

@@ -18,8 +18,8 @@
 //   static constexpr bool kConfirmCommercials;   // commercials need independent confirmation
 //   bool ConfirmsCommercial(const _WATERMARK_Detection_t& fresh,
 //                           const _WATERMARK_Detection_t& old) const;  // if the above is true
-//   static constexpr bool kDropDisplacedPrograms;  // program readings out of place are dropped
-//   static constexpr int kProgramDataSymbols;       // if so: symbols compared, their
+//   static constexpr bool kDropDisplacedPrograms;  // program readings out of place are dropped;
+//   static constexpr int kProgramDataSymbols;       // only then: symbols compared, their
 //   static void ProgramDataSymbols(const _WATERMARK_Detection_t&, uint8_t* out);  // values
 //   static constexpr int kDisplacements[N][kProgramDataSymbols];  // and the misreadings
 #ifndef TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
