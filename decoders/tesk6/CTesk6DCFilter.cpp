@@ -23,6 +23,25 @@ void CTesk6DCFilter::ProgramDataSymbols(const _WATERMARK_Detection_t& d, uint8_t
     out[5] = uint8_t((ts >> 7) & 0x7F);
 }
 
+void CTesk6DCFilter::ProgramSymbolsAt(const _WATERMARK_Detection_t& d, int32_t seconds,
+                                      uint8_t* out) {
+    _WATERMARK_Detection_t later = d;
+    later.timestamp = (d.timestamp + uint32_t(seconds)) & 0x1FFFFFFFu;
+    ProgramDataSymbols(later, out);
+    out[kProgramDataSymbols] = uint8_t(later.timestamp & 0x7F);
+}
+
+bool CTesk6DCFilter::StandardReadsIdentifier(const _WATERMARK_Detection_t& d,
+                                             const _WATERMARK_Detection_t& rs) {
+    if (rs.quality < 50000) return false;
+    const uint64_t commId = rs.commId;
+    uint8_t word[kProgramDataSymbols];
+    ProgramDataSymbols(d, word);
+    for (int i = 0; i < 5; ++i)
+        if (word[i] != uint8_t((commId >> (7 * (4 - i))) & 0x7F)) return false;
+    return true;
+}
+
 bool CTesk6DCFilter::ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const {
     if (d.dist > 3 || d.timestamp > 0x1FFFFFFFu) return false;
     const uint32_t ts = d.timestamp;

@@ -9,7 +9,10 @@
 // pairs whose time codes disagree are reported with "timestamp" -1. A standard
 // commercial detection whose seven symbols form a Reed-Solomon code word with a
 // valid commercial identifier is the standard reading of a Reed-Solomon message
-// and is never paired.
+// and is never paired; so is one whose first five symbols are the identifier of a
+// confirmed Reed-Solomon detection in the ring. A weaker program reading a few
+// frames off a reported code, each of whose symbols is that code's at the same or
+// a neighbouring place, is a reading across symbol boundaries and is dropped.
 #ifndef TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 
@@ -68,6 +71,20 @@ public:
     static bool IndependentCommercial(const _WATERMARK_Detection_t& a,
                                       const _WATERMARK_Detection_t& b, uint32_t maxGap);
 
+    // Standard commercial readings whose data symbols are those of a Reed-Solomon identifier
+    // in the ring are dropped (see StandardReadsIdentifier).
+    static constexpr bool kDropHeardReedSolomonReadings = true;
+
+    // True when symbols 1 to 5 of the standard reading d (SID, transmission, distribution,
+    // DST and time code down to bit 14) are the five data symbols of the Reed-Solomon
+    // detection rs, and rs was decoded without a correction (quality 50000 or more). An
+    // unrelated standard message matches a given identifier about once in 128^5. The
+    // Reed-Solomon block also reads standard messages, as code words one symbol off (a
+    // correction, often of the running last symbol); only a word read as it stands
+    // identifies a Reed-Solomon message on air.
+    static bool StandardReadsIdentifier(const _WATERMARK_Detection_t& d,
+                                        const _WATERMARK_Detection_t& rs);
+
     // Appends the record as one detection text (decoder format).
     static void emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out);
 
@@ -110,6 +127,13 @@ private:
     // about once in 128^5.
     static constexpr int kDisplacements[2][kProgramDataSymbols] = {{0, 0, 1, 2, 3, 4},
                                                                    {1, 1, 3, 3, 5, 5}};
+    // All seven symbols of d's program message `seconds` later (its time code advanced on the
+    // 29-bit cycle).
+    static void ProgramSymbolsAt(const _WATERMARK_Detection_t& d, int32_t seconds, uint8_t* out);
+    // Program messages repeat every 150 frames, their symbols 6 frames apart: a reading less
+    // than a symbol spacing off the true one lies within 5 frames of its phase.
+    static constexpr int32_t kProgramPhaseModulus = 150;
+    static constexpr int32_t kStraddlePhase = 5;
 
     uint32_t m_maxGap;
     RsCodeParams m_rs;

@@ -22,21 +22,40 @@
 //   static constexpr int kProgramDataSymbols;       // only then: symbols compared, their
 //   static void ProgramDataSymbols(const _WATERMARK_Detection_t&, uint8_t* out);  // values
 //   static constexpr int kDisplacements[N][kProgramDataSymbols];  // and the misreadings
+//   static void ProgramSymbolsAt(const _WATERMARK_Detection_t&, int32_t seconds,
+//                                uint8_t* out);    // only then: all symbols, time code advanced
+//   static constexpr int32_t kProgramPhaseModulus, kStraddlePhase;  // program message clock
+//   static constexpr uint32_t kMaxGapMs;             // and how far apart readings may lie
+// Optional (public, detected; false when absent):
+//   static constexpr bool kDropHeardReedSolomonReadings;  // standard readings of an identifier
+//   static bool StandardReadsIdentifier(const _WATERMARK_Detection_t& standard,
+//                                       const _WATERMARK_Detection_t& rs);
+//                                                // heard as a Reed-Solomon detection are dropped
 #ifndef TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
 
 #include <rapidjson/document.h>
 #include <stdint.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "audiocore/LocalJsonDocument.h"
 #include "decoders/tesk6/TeskDetectionJson.h"
 #include "decoders/tesk6/WatermarkDetection.h"
 #include "dsp/CUCCValidator.h"
+
+// Whether Family drops standard readings of Reed-Solomon identifiers heard on the channel.
+template <class Family, class = void>
+struct TeskDropsHeardReedSolomonReadings : std::false_type {};
+template <class Family>
+struct TeskDropsHeardReedSolomonReadings<
+    Family, std::void_t<decltype(Family::kDropHeardReedSolomonReadings)>>
+    : std::bool_constant<Family::kDropHeardReedSolomonReadings> {};
 
 template <class Family, int RingSize>
 class CTeskDCFilter {
@@ -222,10 +241,14 @@ private:
         // The standard reading of a Reed-Solomon message names a code that was never sent;
         // it neither pairs nor confirms.
         if (c.layer == 1 && family.ReadsAsReedSolomon(c)) return;
-        if constexpr (Family::kDropDisplacedPrograms) {
-            if (c.layer == 0 && DisplacedProgram(c)) return;
+        constexpr bool kHeardRs = TeskDropsHeardReedSolomonReadings<Family>::value;
+        if constexpr (kHeardRs) {
+            if (c.layer == 1 && ReadsHeardIdentifier(c)) return;
         }
         const uint32_t now = Family::BlockTimeMs(c.sampleBlockIndex);
+        if constexpr (Family::kDropDisplacedPrograms) {
+            if (c.layer == 0 && (DisplacedProgram(c) || StraddledProgram(c, now - c.end))) return;
+        }
         Entry& fresh = m_ring[m_writeIndex];
         CopyDetection(c, fresh.det);
         fresh.det.start = now - c.start;
@@ -258,6 +281,11 @@ private:
             if (Family::kConfirmCommercials && c.layer == 1 && r == 3 &&
                 !family.ConfirmsCommercial(fresh.det, old.det))
                 r = 0;
+            // The Reed-Solomon detection of a message can arrive after its standard reading
+            // was stored (the standard block is emitted first).
+            if constexpr (kHeardRs) {
+                if (c.layer == 1 && r == 3 && ReadsHeardIdentifier(old.det)) r = 0;
+            }
             if (c.layer == 0 && r == 1) {
                 for (Entry* e : {&old, &fresh}) {
                     if (e->reportedSingle) continue;
@@ -300,6 +328,61 @@ private:
                 if (match) return true;
             }
         }
+        return false;
+    }
+
+    // True when the program detection d, whose last symbol ended at `end` (ms, the ring's
+    // clock), is a reading across symbol boundaries of a code the filter has already
+    // reported: a reading a fraction of a symbol spacing off the true one (phases within
+    // Family::kStraddlePhase frames on the message clock) takes each symbol from the
+    // stretch where that symbol and a neighbour meet, and so reads each data symbol as the
+    // true code's symbol at the same place or at the place before or after it. Such a
+    // reading is weaker than the true one and names a code never sent (or the true code
+    // with a wrong time code). Compared with the reported code's symbols at d's time (its
+    // time code advanced by the seconds between them), within Family::kMaxGapMs.
+    bool StraddledProgram(const _WATERMARK_Detection_t& d, uint32_t end) const {
+        constexpr int n = Family::kProgramDataSymbols;
+        uint8_t mine[n + 1];
+        Family::ProgramSymbolsAt(d, 0, mine);
+        for (const Entry& e : m_ring) {
+            if (!e.used || e.det.layer != 0 || !e.reportedPair) continue;
+            if (e.det.timestamp > 0x1FFFFFFFu || d.strength >= e.det.strength) continue;
+            const int32_t phase = std::abs(int32_t(d.phase) - int32_t(e.det.phase));
+            if (std::min(phase, Family::kProgramPhaseModulus - phase) > Family::kStraddlePhase)
+                continue;
+            const int32_t ms = int32_t(end - e.det.end);
+            if (std::abs(ms) > int32_t(Family::kMaxGapMs)) continue;
+            const int32_t seconds = (ms >= 0 ? ms + 500 : ms - 500) / 1000;
+            uint8_t theirs[n + 1];
+            Family::ProgramSymbolsAt(e.det, seconds, theirs);
+            // Another reading of the reported code itself (time within 2 s) is not straddled.
+            const uint32_t advanced = (e.det.timestamp + uint32_t(seconds)) & 0x1FFFFFFFu;
+            const int32_t late =
+                int32_t(((d.timestamp - advanced) + 0x10000000u) & 0x1FFFFFFFu) - 0x10000000;
+            if (d.sid == e.det.sid && d.dist == e.det.dist && d.dst == e.det.dst &&
+                d.transmission == e.det.transmission && d.timestamp <= 0x1FFFFFFFu &&
+                std::abs(late) <= 2)
+                continue;
+            bool match = true;
+            for (int i = 0; i < n && match; ++i)
+                match = mine[i] == theirs[i] || mine[i] == theirs[i + 1] ||
+                        (i > 0 && mine[i] == theirs[i - 1]);
+            if (match) return true;
+        }
+        return false;
+    }
+
+    // True when the standard commercial detection d reads the identifier of a confirmed
+    // Reed-Solomon detection in the ring (the family decides which Reed-Solomon readings
+    // count): the two message kinds share marker and layer, and an accumulation over
+    // repetitions misreads the standard reading's running last symbol (the Reed-Solomon
+    // parity does not run on), so a reading of a heard identifier with any last symbols is
+    // that message, not a standard one.
+    bool ReadsHeardIdentifier(const _WATERMARK_Detection_t& d) const {
+        for (const Entry& e : m_ring)
+            if (e.used && e.det.layer == 2 && e.reportedPair &&
+                Family::StandardReadsIdentifier(d, e.det))
+                return true;
         return false;
     }
 

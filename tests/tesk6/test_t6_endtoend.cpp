@@ -283,3 +283,96 @@ TEST_F(Tesk6EndToEnd, ReedSolomonMessageGivesNoStandardCommercialCode) {
         EXPECT_EQ(other, 0);
     }
 }
+
+// A program message read a fraction of a symbol spacing off its true position (a few
+// frames of the message clock) takes each symbol where it meets a neighbour, so each data
+// symbol reads as the true one or a neighbour's. The decoder reports such readings (raw
+// display shows them); the filtered path reports only the code on air, at its time.
+TEST_F(Tesk6EndToEnd, ProgramReadAcrossSymbolBoundariesGivesNoOtherCode) {
+    Tesk6Message p;
+    p.kind = Tesk6Kind::ProgramStandard;
+    p.sid = 17561;
+    p.dist = 3;
+    p.timestamp = 505181090;
+    p.clockFraction = 0.3;
+    Tesk6Message c;
+    c.kind = Tesk6Kind::CommercialRs;
+    c.commId = 0xb5f8d8d3ull;
+    Tesk6Generator g(48000);
+    g.Add(p);
+    g.Add(c);
+    g.SetStartFrame(0, 86);
+    g.SetStartFrame(1, 2);
+    const double seconds = 90.0;
+    // The last repetition is cut off by the end of the audio; the flush still reads it.
+    const auto sched = g.Schedule(seconds + 5.0);
+    const auto audio = MakeAudio(g, seconds, kRatioDb, 107);
+
+    bTwRawOutput = true;
+    int misread = 0;
+    {
+        t6test::MeterHarness raw(1);
+        for (const auto& hc : raw.Feed({audio}, true)) {
+            const t6test::Code code = t6test::ParseCode(hc.text);
+            if (code.layer == "PROG" && code.sid != p.sid) ++misread;
+        }
+    }
+    ASSERT_GE(misread, 2) << "the audio no longer shows the misreading";
+
+    bTwRawOutput = false;
+    t6test::MeterHarness h(1);
+    int reported = 0;
+    for (const auto& hc : h.Feed({audio}, true)) {
+        const t6test::Code code = t6test::ParseCode(hc.text);
+        ASSERT_TRUE(code.ok) << hc.text;
+        if (code.layer != "PROG") continue;
+        EXPECT_EQ(code.sid, p.sid) << hc.text;
+        EXPECT_EQ(code.dist, "FD3") << hc.text;
+        EXPECT_LE(std::llabs(code.timestamp - SentAt(sched, 0, code.elapsedTime)), 2) << hc.text;
+        ++reported;
+    }
+    EXPECT_GE(reported, 15);
+}
+
+// A Reed-Solomon message read by the standard block over several repetitions: its parity
+// does not run on like a time code, so the deeper accumulations misread the last symbol and
+// the reading escapes the code-word check, yet its other symbols are those of the
+// identifier heard. No standard commercial code reaches the host; the identifier does.
+TEST_F(Tesk6EndToEnd, DeepStandardReadingOfHeardIdentifierIsNotReported) {
+    Tesk6Message c;
+    c.kind = Tesk6Kind::CommercialRs;
+    c.commId = 0x3a03c9304ull;  // its standard reading: distribution PC, transmission 1
+    ASSERT_TRUE(CUCCValidator::IsValidCommID(long(c.commId)));
+    Tesk6Generator g(48000);
+    g.Add(c);
+    g.SetStartFrame(1, 4);
+    const double seconds = 60.0;
+    const std::vector<float> wm = g.Synthesize(seconds);
+    const std::vector<float> host = SignalMix::MakeHost(HostKind::WhiteNoise, wm.size(), 0.1, 25);
+    const auto audio = SignalMix::ToInt16(SignalMix::Mix(wm, host, kRatioDb));
+
+    bTwRawOutput = true;
+    int deep = 0;
+    {
+        t6test::MeterHarness raw(1);
+        for (const auto& hc : raw.Feed({audio}, true)) {
+            const t6test::Code code = t6test::ParseCode(hc.text);
+            // Symbols 1 and 2 of the identifier (58, 1) with the last symbol off the parity.
+            if (code.layer == "COMM_STD" && code.sid == 29703 && (code.timestamp & 0x7F) > 9)
+                ++deep;
+        }
+    }
+    ASSERT_GE(deep, 2) << "the audio no longer shows the misreading";
+
+    bTwRawOutput = false;
+    t6test::MeterHarness h(1);
+    int rs = 0;
+    for (const auto& hc : h.Feed({audio}, true)) {
+        const t6test::Code code = t6test::ParseCode(hc.text);
+        ASSERT_TRUE(code.ok) << hc.text;
+        EXPECT_EQ(code.layer, "COMM_RS") << hc.text;
+        EXPECT_EQ(code.commId, "0x3a03c9304") << hc.text;
+        ++rs;
+    }
+    EXPECT_GE(rs, 10);
+}

@@ -34,6 +34,7 @@ struct Det {
     long long sampleBlockIndex = -1;  // -1: from the elapsed time (last symbol 1.5 s earlier)
     double elapsed = 10.0;
     unsigned redundant = 0;
+    int strength = 300;
 };
 
 std::string Json(const Det& d) {
@@ -49,7 +50,8 @@ std::string Json(const Det& d) {
         d.sampleBlockIndex >= 0 ? d.sampleBlockIndex : (long long)((d.elapsed + 1.5) / 0.032 + 0.5);
     s += "\"firstSymAge\":" + std::to_string(d.firstAge) +
          ",\"lastSymAge\":" + std::to_string(d.lastAge) +
-         ",\"quality\":8,\"strength\":300,\"depth\":0,\"phase\":" + std::to_string(d.phase) +
+         ",\"quality\":8,\"strength\":" + std::to_string(d.strength) +
+         ",\"depth\":0,\"phase\":" + std::to_string(d.phase) +
          ",\"timestamp\":" + std::to_string(d.timestamp) +
          ",\"dst\":0,\"systemTime\":0,\"dist\":\"" + d.dist +
          "\",\"transmission\":" + std::to_string(d.transmission) +
@@ -207,6 +209,48 @@ TEST(T6DCFilter, DisplacedProgramReadingsAreDropped) {
         std::vector<int> otherLater = other;
         otherLater[6] += 5;
         EXPECT_EQ(f.ProcessDetection(Json(fromSymbols(otherLater, 35.0)), out), 2);
+    }
+}
+
+// A program reading a few frames off a reported code's takes each symbol from where it
+// meets a neighbour. Such a weaker reading near the reported code's phase is dropped; the
+// same symbols are a code of their own when they lie far off that phase or read stronger.
+TEST(T6DCFilter, ReadingAcrossSymbolBoundariesOfAReportedCodeIsDropped) {
+    const auto fromSymbols = [](const std::vector<int>& w, double t, unsigned phase, int strength) {
+        static const char* kDist[] = {"PC", "FD1", "FD2", "FD3"};
+        Det d =
+            At(t, ((long long)(w[2] & 1) << 28) | (w[3] << 21) | (w[4] << 14) | (w[5] << 7) | w[6]);
+        d.sid = unsigned((w[0] << 9) | (w[1] << 2) | (w[2] >> 5));
+        d.transmission = unsigned((w[2] >> 4) & 1);
+        d.dist = kDist[(w[2] >> 2) & 3];
+        d.phase = phase;
+        d.strength = strength;
+        return d;
+    };
+    const std::vector<int> trueCode = {34, 38, 45, 112, 113, 103, 37};
+    // Symbols 1, 2 and 5 taken from the next place, the others from their own.
+    const std::vector<int> straddled = {38, 45, 45, 112, 103, 103, 42};
+    const struct {
+        unsigned phase;
+        int strength;
+        int reported;
+    } kCases[] = {{13, 150, 0}, {7, 150, 0}, {30, 150, 2}, {13, 900, 2}};
+    for (const auto& k : kCases) {
+        SCOPED_TRACE(k.phase);
+        CTesk6DCFilter f;
+        std::vector<std::string> out;
+        f.ProcessDetection(Json(fromSymbols(trueCode, 10.0, 10, 600)), out);
+        std::vector<int> later = trueCode;
+        later[6] += 5;
+        ASSERT_EQ(f.ProcessDetection(Json(fromSymbols(later, 15.0, 10, 600)), out), 2);
+        f.ProcessDetection(Json(fromSymbols(straddled, 20.0, k.phase, k.strength)), out);
+        std::vector<int> again = straddled;
+        again[6] += 5;
+        EXPECT_EQ(f.ProcessDetection(Json(fromSymbols(again, 25.0, k.phase, k.strength)), out),
+                  k.reported);
+        // The reported code itself goes on being reported.
+        later[6] += 10;
+        EXPECT_EQ(f.ProcessDetection(Json(fromSymbols(later, 25.0, 10, 600)), out), 1);
     }
 }
 
