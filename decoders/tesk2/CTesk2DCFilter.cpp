@@ -15,12 +15,8 @@ CTesk2DCFilter::CTesk2DCFilter() {
 bool CTesk2DCFilter::ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const {
     if (d.sid > 0xFFFFu || d.timestamp > 0x7FFFFFFFu || d.dist > 3 || d.dst > 1) return false;
     const uint32_t ts = d.timestamp;
-    // Symbols 1 to 10 of the standard message, as the decoder derived the fields from them.
     uint32_t sym[10];
-    sym[0] = (d.sid >> 11) & 31u;
-    sym[1] = (d.sid >> 6) & 31u;
-    sym[2] = (d.sid >> 1) & 31u;
-    sym[3] = ((d.sid & 1u) << 4) | ((d.dst & 1u) << 3) | ((ts >> 28) & 7u);
+    StandardSymbols(d, sym);
     // Symbols 5 to 10 as one 30-bit value: the time code's low 28 bits and the field.
     const uint32_t timeValue = ((ts & 0x0FFFFFFFu) << 2) | (d.dist & 3u);
     for (uint32_t advance = 0; advance <= 24; advance += 8) {
@@ -36,6 +32,55 @@ bool CTesk2DCFilter::ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const {
         uint64_t commId = 0;
         for (int i = 0; i < 7; ++i) commId = (commId << 5) | sym[i];
         if (CUCCValidator::IsValidCommID(long(commId))) return true;
+    }
+    return false;
+}
+
+void CTesk2DCFilter::StandardSymbols(const _WATERMARK_Detection_t& d, uint32_t sym[10]) {
+    const uint32_t ts = d.timestamp;
+    sym[0] = (d.sid >> 11) & 31u;
+    sym[1] = (d.sid >> 6) & 31u;
+    sym[2] = (d.sid >> 1) & 31u;
+    sym[3] = ((d.sid & 1u) << 4) | ((d.dst & 1u) << 3) | ((ts >> 28) & 7u);
+    const uint32_t timeValue = ((ts & 0x0FFFFFFFu) << 2) | (d.dist & 3u);
+    for (int p = 0; p < 6; ++p) sym[4 + p] = (timeValue >> (5 * (5 - p))) & 31u;
+}
+
+bool CTesk2DCFilter::MisreadsRingEntry(const _WATERMARK_Detection_t& d) const {
+    if (d.layer > 2) return false;
+    // The layer whose confirmed codes d is compared with: commercial readings of both kinds
+    // with the standard commercial ones.
+    const uint32_t against = d.layer == 0 ? 0u : 1u;
+    uint8_t word[11] = {0};
+    if (d.layer == 2) {
+        for (int i = 0; i < 7; ++i) word[i] = uint8_t((d.commId >> (5 * (6 - i))) & 31u);
+        RS_Encode(word, 7, word + 7, &m_rs);
+    }
+    const Entry* ring = Ring();
+    for (int i = 0; i < kRingSize; ++i) {
+        const Entry& e = ring[i];
+        if (!e.used || !e.reportedPair || e.det.layer != against) continue;
+        if (CircData_Abs_Difference(d.phase % kPhaseModulus, e.det.phase % kPhaseModulus,
+                                    kPhaseModulus) > kMaxPhaseDifference)
+            continue;
+        // The spans (first to last symbol) share audio or one follows the other within the
+        // next repetition of the layer.
+        const int32_t reach = AdjacentMs(against);
+        if (CircData_Signed_Difference(int32_t(d.start), int32_t(e.det.end), kTimeModulusMs) >
+                reach ||
+            CircData_Signed_Difference(int32_t(e.det.start), int32_t(d.end), kTimeModulusMs) >
+                reach)
+            continue;
+        if (d.layer == 2) {
+            uint32_t sym[10];
+            StandardSymbols(e.det, sym);
+            int differ = 0;
+            for (int p = 0; p < 8; ++p) differ += sym[p] != word[p];
+            if (differ <= 2) return true;
+        } else if (ValidateDetection(d, e.det, 1) == 2) {
+            // Phases agree, the time codes agree and the content does not.
+            return true;
+        }
     }
     return false;
 }

@@ -7,7 +7,8 @@
 // program pair whose content agrees but whose time codes do not is reported
 // with timestamp -1. Commercial detections (standard, and Reed-Solomon ones
 // with a valid commId) are confirmed only by one read from separate audio
-// with the same content (IndependentCommercial).
+// with the same content (IndependentCommercial). A reading that contradicts a
+// code confirmed in the same message slot (MisreadsRingEntry) is dropped.
 #ifndef TAVIK_DECODERS_TESK2_CTESK2DCFILTER_H
 #define TAVIK_DECODERS_TESK2_CTESK2DCFILTER_H
 
@@ -67,6 +68,31 @@ public:
     // Reed-Solomon message also reads as some standard one; a true standard
     // message is a code word only by chance (1 in 32768 per candidate word).
     bool ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const;
+
+    // True when the detection d (start and end as absolute times, like the ring's) misreads a
+    // code the filter has confirmed in the same message slot: the ring holds a reported pair
+    // entry of the layer the reading contradicts, at a phase within 6 frames, whose audio
+    // overlaps d's or is at most one repetition of the layer away (AdjacentMs), and
+    //  - d is a program or standard commercial reading whose time code agrees with that
+    //    entry's (as a pair's must) but whose content (SID, distribution, DST flag) differs:
+    //    one encoder sends one message per slot, so the two cannot both be on air;
+    //  - or d is a Reed-Solomon reading whose code word agrees with the standard commercial
+    //    entry's symbols in all but at most two of transmitted symbols 1 to 8 (the symbols
+    //    that change slowest with the time code): both kinds share the commercial tones and
+    //    marker, and with the untransmitted symbol and one more erased and one error corrected
+    //    a changing standard message decodes as some code word within every few repetitions.
+    // Such a reading neither pairs nor confirms.
+    bool MisreadsRingEntry(const _WATERMARK_Detection_t& d) const;
+
+    // Largest time from the end of one reading to the start of another for them to be the
+    // same or the next repetition of a message of the layer (program 0, commercial 1): one
+    // repetition period less half a message, so the repetition after next never counts.
+    static constexpr int32_t AdjacentMs(uint32_t layer) {
+        return (int32_t(layer == 0 ? 2 : 1) * 748 - 704 / 2) * 8 / 3;
+    }
+
+    // Transmitted symbols 1 to 10 of the standard message whose fields d holds.
+    static void StandardSymbols(const _WATERMARK_Detection_t& d, uint32_t sym[10]);
 
     // Appends the TESK 2 detection text of a record (start and end written as
     // "firstSymAge" and "lastSymAge").

@@ -22,6 +22,9 @@
 //   static constexpr int kProgramDataSymbols;       // only then: symbols compared, their
 //   static void ProgramDataSymbols(const _WATERMARK_Detection_t&, uint8_t* out);  // values
 //   static constexpr int kDisplacements[N][kProgramDataSymbols];  // and the misreadings
+// and may supply (the default here rejects nothing):
+//   bool MisreadsRingEntry(const _WATERMARK_Detection_t& d) const;
+//                        // d (absolute start and end) is a misreading of what the ring holds
 #ifndef TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
 
@@ -153,6 +156,21 @@ public:
 protected:
     CTeskDCFilter() = default;
 
+    struct Entry {
+        _WATERMARK_Detection_t det;
+        uint16_t reportedSingle;
+        uint16_t reportedPair;
+        bool used;  // false until a detection is stored in the slot
+    };
+
+    // The ring, for rules of a family that compare a new detection with what it holds (start
+    // and end of its entries are absolute times).
+    const Entry* Ring() const { return m_ring; }
+
+    // Family hook: true when the detection d, with absolute start and end, is a misreading of
+    // something the ring holds; it then neither pairs nor confirms and is not stored.
+    bool MisreadsRingEntry(const _WATERMARK_Detection_t&) const { return false; }
+
     // The members of a record's text that both families write the same way
     // (start and end as "firstSymAge" and "lastSymAge"); the family's
     // emitDetection adds "systemTime", "dist" and, for TESK 6, "transmission".
@@ -177,13 +195,6 @@ protected:
     }
 
 private:
-    struct Entry {
-        _WATERMARK_Detection_t det;
-        uint16_t reportedSingle;
-        uint16_t reportedPair;
-        bool used;  // false until a detection is stored in the slot
-    };
-
     // Reads an integer member (any JSON number) as its 64-bit value.
     static bool ReadInt(const rapidjson::Value& obj, const char* key, int64_t& out) {
         auto it = obj.FindMember(key);
@@ -226,6 +237,12 @@ private:
             if (c.layer == 0 && DisplacedProgram(c)) return;
         }
         const uint32_t now = Family::BlockTimeMs(c.sampleBlockIndex);
+        {
+            _WATERMARK_Detection_t absolute = c;
+            absolute.start = now - c.start;
+            absolute.end = now - c.end;
+            if (family.MisreadsRingEntry(absolute)) return;
+        }
         Entry& fresh = m_ring[m_writeIndex];
         CopyDetection(c, fresh.det);
         fresh.det.start = now - c.start;
