@@ -78,7 +78,12 @@ bool CTesk2DCFilter::MisreadsRingEntry(const _WATERMARK_Detection_t& d) const {
             for (int p = 0; p < 8; ++p) differ += sym[p] != word[p];
             if (differ <= 2) return true;
         } else if (ValidateDetection(d, e.det, 1) == 2) {
-            // Phases agree, the time codes agree and the content does not.
+            // Phases agree, the time codes agree and the content does not. A program SID
+            // whose readings differ only between PC and FD is left to the callback's
+            // distribution tally, which settles it by the majority.
+            const bool programDists =
+                (d.dist == 1 || d.dist == 2) && (e.det.dist == 1 || e.det.dist == 2);
+            if (d.layer == 0 && d.sid == e.det.sid && d.dst == e.det.dst && programDists) continue;
             return true;
         }
     }

@@ -75,12 +75,16 @@ public:
     // overlaps d's or is at most one repetition of the layer away (AdjacentMs), and
     //  - d is a program or standard commercial reading whose time code agrees with that
     //    entry's (as a pair's must) but whose content (SID, distribution, DST flag) differs:
-    //    one encoder sends one message per slot, so the two cannot both be on air;
+    //    one encoder sends one message per slot, so the two cannot both be on air (a program
+    //    SID read now PC, now FD is not a contradiction: the callback's distribution tally
+    //    settles those);
     //  - or d is a Reed-Solomon reading whose code word agrees with the standard commercial
     //    entry's symbols in all but at most two of transmitted symbols 1 to 8 (the symbols
     //    that change slowest with the time code): both kinds share the commercial tones and
     //    marker, and with the untransmitted symbol and one more erased and one error corrected
-    //    a changing standard message decodes as some code word within every few repetitions.
+    //    about a quarter of all words decode as some code word, so a standard message whose
+    //    time code runs on soon yields one (with a valid identifier, and again from the next
+    //    repetitions while its slower symbols stay).
     // Such a reading neither pairs nor confirms.
     bool MisreadsRingEntry(const _WATERMARK_Detection_t& d) const;
 

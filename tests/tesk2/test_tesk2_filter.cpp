@@ -357,10 +357,8 @@ TEST(Tesk2Callback, ReedSolomonRepeatsAreDroppedOnlyAtTheSameSampleBlock) {
 TEST(Tesk2Callback, DistributionTallySettlesOnTheMajority) {
     FilteredCallback fc;
     Det base;
-    // 12 PC, then 10 FD; a repetition apart, so that the first FD is not taken for a misreading
-    // of the PC code confirmed in the repetition before it.
-    for (int i = 0; i < 22; ++i) {
-        Det d = Later(base, i < 12 ? i : i + 1);
+    for (int i = 0; i < 22; ++i) {  // 12 PC, then 10 FD
+        Det d = Later(base, i);
         d.dist = i < 12 ? 1 : 2;
         fc.cb.ResultCallback(Text(d));
     }
