@@ -46,38 +46,69 @@ void CTesk2DCFilter::StandardSymbols(const _WATERMARK_Detection_t& d, uint32_t s
     for (int p = 0; p < 6; ++p) sym[4 + p] = (timeValue >> (5 * (5 - p))) & 31u;
 }
 
+void CTesk2DCFilter::ReedSolomonWord(uint64_t commId, uint32_t word[10]) const {
+    uint8_t w[11] = {0};
+    for (int i = 0; i < 7; ++i) w[i] = uint8_t((commId >> (5 * (6 - i))) & 31u);
+    RS_Encode(w, 7, w + 7, &m_rs);
+    for (int i = 0; i < 10; ++i) word[i] = w[i];
+}
+
+bool CTesk2DCFilter::SameCommercialWord(const uint32_t rsWord[10], int32_t rsPhase,
+                                        const uint32_t stdSym[10], int32_t stdPhase) {
+    for (int k = -kMaxDisplacement; k <= kMaxDisplacement; ++k) {
+        // Reed-Solomon position p read standard position p - k: its marker lies k symbols
+        // (64 frames each) earlier.
+        const int32_t expected =
+            ((stdPhase - 64 * k) % kPhaseModulus + kPhaseModulus) % kPhaseModulus;
+        if (CircData_Abs_Difference(rsPhase % kPhaseModulus, expected, kPhaseModulus) >
+            kMaxPhaseDifference)
+            continue;
+        int overlap = 0, differ = 0;
+        for (int p = 1; p <= 10; ++p) {
+            const int q = p - k;  // standard position
+            if (q < 1 || q > 8) continue;
+            ++overlap;
+            differ += rsWord[p - 1] != stdSym[q - 1];
+        }
+        if (differ <= overlap - 6) return true;
+    }
+    return false;
+}
+
 bool CTesk2DCFilter::MisreadsRingEntry(const _WATERMARK_Detection_t& d) const {
     if (d.layer > 2) return false;
-    // The layer whose confirmed codes d is compared with: commercial readings of both kinds
-    // with the standard commercial ones.
-    const uint32_t against = d.layer == 0 ? 0u : 1u;
-    uint8_t word[11] = {0};
-    if (d.layer == 2) {
-        for (int i = 0; i < 7; ++i) word[i] = uint8_t((d.commId >> (5 * (6 - i))) & 31u);
-        RS_Encode(word, 7, word + 7, &m_rs);
-    }
+    uint32_t mine[10];
+    if (d.layer == 2)
+        ReedSolomonWord(d.commId, mine);
+    else
+        StandardSymbols(d, mine);
     const Entry* ring = Ring();
     for (int i = 0; i < kRingSize; ++i) {
         const Entry& e = ring[i];
-        if (!e.used || !e.reportedPair || e.det.layer != against) continue;
-        if (CircData_Abs_Difference(d.phase % kPhaseModulus, e.det.phase % kPhaseModulus,
-                                    kPhaseModulus) > kMaxPhaseDifference)
-            continue;
+        if (!e.used || !e.reportedPair || (d.layer == 0) != (e.det.layer == 0)) continue;
         // The spans (first to last symbol) share audio or one follows the other within the
         // next repetition of the layer.
-        const int32_t reach = AdjacentMs(against);
+        const int32_t reach = AdjacentMs(d.layer == 0 ? 0u : 1u);
         if (CircData_Signed_Difference(int32_t(d.start), int32_t(e.det.end), kTimeModulusMs) >
                 reach ||
             CircData_Signed_Difference(int32_t(e.det.start), int32_t(d.end), kTimeModulusMs) >
                 reach)
             continue;
-        if (d.layer == 2) {
-            uint32_t sym[10];
-            StandardSymbols(e.det, sym);
-            int differ = 0;
-            for (int p = 0; p < 8; ++p) differ += sym[p] != word[p];
-            if (differ <= 2) return true;
-        } else if (ValidateDetection(d, e.det, 1) == 2) {
+        if (d.layer != e.det.layer) {
+            // One commercial kind against the other.
+            uint32_t theirs[10];
+            if (e.det.layer == 2) {
+                ReedSolomonWord(e.det.commId, theirs);
+                if (SameCommercialWord(theirs, e.det.phase, mine, d.phase)) return true;
+            } else {
+                StandardSymbols(e.det, theirs);
+                if (SameCommercialWord(mine, d.phase, theirs, e.det.phase)) return true;
+            }
+            continue;
+        }
+        if (d.layer == 2) continue;  // the same identifier or another: confirmation decides
+        const int r = ValidateDetection(d, e.det, 1);
+        if (r == 2) {
             // Phases agree, the time codes agree and the content does not. A program SID
             // whose readings differ only between PC and FD is left to the callback's
             // distribution tally, which settles it by the majority.

@@ -4,6 +4,10 @@
 // message slot.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
+#include "dsp/ReedSolomon.h"
 #include "tests/tesk2/Tesk2MeterRun.h"
 
 using namespace tesk2test;
@@ -36,26 +40,29 @@ int CountLayer(const std::vector<HostReport>& reports, const char* layer) {
     return n;
 }
 
-// Program repetition period and message length in seconds.
+// Repetition period of a message's layer and message length in seconds.
+double Period(const Tesk2Message& m) {
+    return (m.kind == Tesk2Kind::ProgramStandard ? 1496 : 748) * 64 / 24000.0;
+}
 constexpr double kProgramPeriod = 1496 * 64 / 24000.0;
 constexpr double kMessage = 704 * 64 / 24000.0;
 
-// The watermark of `a` with the program repetitions `from` to `to` (inclusive; to < 0: to the
-// end) replaced by those of `b`, which shares a's clock and phase; switches fall between
-// repetitions.
-std::vector<float> Replaced(const Tesk2Message& a, const Tesk2Message& b, double seconds, int from,
-                            int to) {
+// The watermark of `a` with its repetitions `reps` (a list; to the end from a negative
+// entry's magnitude) replaced by those of `b`, which shares a's layer, clock and phase;
+// switches fall between repetitions.
+std::vector<float> Replaced(const Tesk2Message& a, const Tesk2Message& b, double seconds,
+                            std::vector<int> reps) {
     Tesk2Generator ga(48000), gb(48000);
     ga.Add(a);
     gb.Add(b);
     std::vector<float> out = ga.Synthesize(seconds);
     const std::vector<float> other = gb.Synthesize(seconds);
-    const double gap = (kProgramPeriod - kMessage) / 2;
-    const double t0 = from * kProgramPeriod - gap;
-    const double t1 = to < 0 ? seconds : to * kProgramPeriod + kMessage + gap;
-    for (size_t i = 0; i < out.size(); ++i) {
-        const double t = double(i) / 48000;
-        if (t >= t0 && t < t1) out[i] = other[i];
+    const double period = Period(a), gap = (period - kMessage) / 2;
+    for (int rep : reps) {
+        const double t0 = std::abs(rep) * period - gap;
+        const double t1 = rep < 0 ? seconds : rep * period + kMessage + gap;
+        for (size_t i = size_t(std::max(0.0, t0) * 48000); i < out.size() && i < t1 * 48000; ++i)
+            out[i] = other[i];
     }
     return out;
 }
@@ -95,11 +102,8 @@ TEST(Tesk2EndToEnd, AnotherSidInAConfirmedProgramSlot) {
     Tesk2Message b = a;
     b.sid = uint16_t(a.sid ^ (5u << 11));
     {
-        std::vector<float> wm = Replaced(a, b, 60.0, 6, 6);
-        const std::vector<float> again = Replaced(a, b, 60.0, 12, 12);
-        const double t0 = 9 * kProgramPeriod;
-        for (size_t i = size_t(t0 * 48000); i < wm.size(); ++i) wm[i] = again[i];
-        const auto reports = RunMeter({InPinkNoise(wm, -20.0, 31)}, 48000);
+        const auto reports =
+            RunMeter({InPinkNoise(Replaced(a, b, 60.0, {6, 12}), -20.0, 31)}, 48000);
         Expected e;
         e.msg = a;
         e.layer = "PROG";
@@ -110,7 +114,7 @@ TEST(Tesk2EndToEnd, AnotherSidInAConfirmedProgramSlot) {
     {
         const int switchRep = 6;
         const auto reports =
-            RunMeter({InPinkNoise(Replaced(a, b, 60.0, switchRep, -1), -20.0, 32)}, 48000);
+            RunMeter({InPinkNoise(Replaced(a, b, 60.0, {-switchRep}), -20.0, 32)}, 48000);
         double firstB = -1;
         for (const HostReport& r : reports) {
             const Parsed p = Parse(r.text);
@@ -121,5 +125,34 @@ TEST(Tesk2EndToEnd, AnotherSidInAConfirmedProgramSlot) {
         ASSERT_GT(firstB, 0) << "the new SID was never reported";
         EXPECT_LT(firstB - switchRep * kProgramPeriod, 25.0);
         printf("new SID reported %.2f s after the switch\n", firstB - switchRep * kProgramPeriod);
+    }
+}
+
+// A confirmed Reed-Solomon identifier read for single repetitions, twice, 20 s apart, as the
+// standard message of its symbols 1 to 8 with the time symbols moved (as the standard
+// accumulation's time advance moves them): the two readings agree with each other and used to
+// reach the host as a standard commercial never sent.
+TEST(Tesk2EndToEnd, StandardReadingOfAConfirmedReedSolomonIdentifier) {
+    {
+        Expected e = ThreeKinds()[2];
+        RsCodeParams rs;
+        RS_Init(11, 7, 5, RS_11_7_TABLES_CODEGENPOLY, RS_11_7_TABLES_LOOKUPGF,
+                RS_11_7_TABLES_LOOKUPGFINV, RS_11_7_TABLES_LOOKUPGFREV, &rs);
+        uint8_t w[11];
+        for (int i = 0; i < 7; ++i) w[i] = uint8_t((e.msg.commId >> (5 * (6 - i))) & 31);
+        RS_Encode(w, 7, w + 7, &rs);
+        // The standard message of the word's symbols 1 to 8; symbols 9 and 10 (the time
+        // code's low 8 bits, run on by the clock) are not the word's.
+        Tesk2Message b{Tesk2Kind::CommercialStandard};
+        b.sid = uint16_t(w[0] << 11 | w[1] << 6 | w[2] << 1 | w[3] >> 4);
+        b.dst = (w[3] >> 3) & 1;
+        b.dist = 0;
+        b.timestamp = uint32_t(w[3] & 7) << 28 | uint32_t(w[4]) << 23 | uint32_t(w[5]) << 18 |
+                      uint32_t(w[6]) << 13 | uint32_t(w[7]) << 8;
+        b.timestamp |= (uint32_t(w[8] << 3) + 128u) & 255u;
+        const auto reports =
+            RunMeter({InPinkNoise(Replaced(e.msg, b, 50.0, {8, 18}), -20.0, 42)}, 48000);
+        double first = 1e9;
+        EXPECT_EQ(ChannelFault(reports, 0, e, &first), "");
     }
 }
