@@ -150,6 +150,7 @@ public:
             e.reportedSingle = 0;
             e.reportedPair = 0;
             e.used = false;
+            e.inert = false;
         }
     }
 
@@ -160,7 +161,8 @@ protected:
         _WATERMARK_Detection_t det;
         uint16_t reportedSingle;
         uint16_t reportedPair;
-        bool used;  // false until a detection is stored in the slot
+        bool used;   // false until a detection is stored in the slot
+        bool inert;  // a misreading (MisreadsRingEntry): kept in the ring, never pairs
     };
 
     // The ring, for rules of a family that compare a new detection with what it holds (start
@@ -168,7 +170,8 @@ protected:
     const Entry* Ring() const { return m_ring; }
 
     // Family hook: true when the detection d, with absolute start and end, is a misreading of
-    // something the ring holds; it then neither pairs nor confirms and is not stored.
+    // something the ring holds; it then takes its place in the ring (so the ring ages as it
+    // would have) but neither pairs nor confirms.
     bool MisreadsRingEntry(const _WATERMARK_Detection_t&) const { return false; }
 
     // The members of a record's text that both families write the same way
@@ -237,19 +240,20 @@ private:
             if (c.layer == 0 && DisplacedProgram(c)) return;
         }
         const uint32_t now = Family::BlockTimeMs(c.sampleBlockIndex);
-        {
-            _WATERMARK_Detection_t absolute = c;
-            absolute.start = now - c.start;
-            absolute.end = now - c.end;
-            if (family.MisreadsRingEntry(absolute)) return;
-        }
+        _WATERMARK_Detection_t absolute = c;
+        absolute.start = now - c.start;
+        absolute.end = now - c.end;
+        const bool misread = family.MisreadsRingEntry(absolute);
         Entry& fresh = m_ring[m_writeIndex];
-        CopyDetection(c, fresh.det);
-        fresh.det.start = now - c.start;
-        fresh.det.end = now - c.end;
+        CopyDetection(absolute, fresh.det);
         fresh.reportedSingle = 0;
         fresh.reportedPair = 0;
         fresh.used = true;
+        fresh.inert = misread;
+        if (misread) {
+            m_writeIndex = (m_writeIndex + 1) % kRingSize;
+            return;
+        }
 
         // Copy of an entry with its absolute times turned back into ages.
         auto asReported = [now](const _WATERMARK_Detection_t& d, bool dropTimestamp) {
@@ -265,7 +269,7 @@ private:
             Entry& old = m_ring[(m_writeIndex - i + kRingSize) % kRingSize];
             // Slots never written hold no detection and must never confirm one
             // (a cleared slot's phase may lie on the phase circle).
-            if (!old.used || old.det.layer != fresh.det.layer) continue;
+            if (!old.used || old.inert || old.det.layer != fresh.det.layer) continue;
             if (fresh.reportedPair && old.reportedPair) continue;
             int r;
             if (c.layer == 2)
