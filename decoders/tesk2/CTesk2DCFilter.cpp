@@ -15,12 +15,8 @@ CTesk2DCFilter::CTesk2DCFilter() {
 bool CTesk2DCFilter::ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const {
     if (d.sid > 0xFFFFu || d.timestamp > 0x7FFFFFFFu || d.dist > 3 || d.dst > 1) return false;
     const uint32_t ts = d.timestamp;
-    // Symbols 1 to 10 of the standard message, as the decoder derived the fields from them.
     uint32_t sym[10];
-    sym[0] = (d.sid >> 11) & 31u;
-    sym[1] = (d.sid >> 6) & 31u;
-    sym[2] = (d.sid >> 1) & 31u;
-    sym[3] = ((d.sid & 1u) << 4) | ((d.dst & 1u) << 3) | ((ts >> 28) & 7u);
+    StandardSymbols(d, sym);
     // Symbols 5 to 10 as one 30-bit value: the time code's low 28 bits and the field.
     const uint32_t timeValue = ((ts & 0x0FFFFFFFu) << 2) | (d.dist & 3u);
     for (uint32_t advance = 0; advance <= 24; advance += 8) {
@@ -36,6 +32,91 @@ bool CTesk2DCFilter::ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const {
         uint64_t commId = 0;
         for (int i = 0; i < 7; ++i) commId = (commId << 5) | sym[i];
         if (CUCCValidator::IsValidCommID(long(commId))) return true;
+    }
+    return false;
+}
+
+void CTesk2DCFilter::StandardSymbols(const _WATERMARK_Detection_t& d, uint32_t sym[10]) {
+    const uint32_t ts = d.timestamp;
+    sym[0] = (d.sid >> 11) & 31u;
+    sym[1] = (d.sid >> 6) & 31u;
+    sym[2] = (d.sid >> 1) & 31u;
+    sym[3] = ((d.sid & 1u) << 4) | ((d.dst & 1u) << 3) | ((ts >> 28) & 7u);
+    const uint32_t timeValue = ((ts & 0x0FFFFFFFu) << 2) | (d.dist & 3u);
+    for (int p = 0; p < 6; ++p) sym[4 + p] = (timeValue >> (5 * (5 - p))) & 31u;
+}
+
+void CTesk2DCFilter::ReedSolomonWord(uint64_t commId, uint32_t word[10]) const {
+    uint8_t w[11] = {0};
+    for (int i = 0; i < 7; ++i) w[i] = uint8_t((commId >> (5 * (6 - i))) & 31u);
+    RS_Encode(w, 7, w + 7, &m_rs);
+    for (int i = 0; i < 10; ++i) word[i] = w[i];
+}
+
+bool CTesk2DCFilter::SameCommercialWord(const uint32_t rsWord[10], int32_t rsPhase,
+                                        const uint32_t stdSym[10], int32_t stdPhase) {
+    for (int k = -kMaxDisplacement; k <= kMaxDisplacement; ++k) {
+        // Reed-Solomon position p read standard position p - k: its marker lies k symbols
+        // (64 frames each) earlier.
+        const int32_t expected =
+            ((stdPhase - 64 * k) % kPhaseModulus + kPhaseModulus) % kPhaseModulus;
+        if (CircData_Abs_Difference(rsPhase % kPhaseModulus, expected, kPhaseModulus) >
+            kMaxPhaseDifference)
+            continue;
+        int overlap = 0, differ = 0;
+        for (int p = 1; p <= 10; ++p) {
+            const int q = p - k;  // standard position
+            if (q < 1 || q > 8) continue;
+            ++overlap;
+            differ += rsWord[p - 1] != stdSym[q - 1];
+        }
+        if (differ <= overlap - 6) return true;
+    }
+    return false;
+}
+
+bool CTesk2DCFilter::MisreadsRingEntry(const _WATERMARK_Detection_t& d) const {
+    if (d.layer > 2) return false;
+    uint32_t mine[10];
+    if (d.layer == 2)
+        ReedSolomonWord(d.commId, mine);
+    else
+        StandardSymbols(d, mine);
+    const Entry* ring = Ring();
+    for (int i = 0; i < kRingSize; ++i) {
+        const Entry& e = ring[i];
+        if (!e.used || !e.reportedPair || (d.layer == 0) != (e.det.layer == 0)) continue;
+        // The spans (first to last symbol) share audio or one follows the other within the
+        // next repetition of the layer.
+        const int32_t reach = AdjacentMs(d.layer == 0 ? 0u : 1u);
+        if (CircData_Signed_Difference(int32_t(d.start), int32_t(e.det.end), kTimeModulusMs) >
+                reach ||
+            CircData_Signed_Difference(int32_t(e.det.start), int32_t(d.end), kTimeModulusMs) >
+                reach)
+            continue;
+        if (d.layer != e.det.layer) {
+            // One commercial kind against the other.
+            uint32_t theirs[10];
+            if (e.det.layer == 2) {
+                ReedSolomonWord(e.det.commId, theirs);
+                if (SameCommercialWord(theirs, e.det.phase, mine, d.phase)) return true;
+            } else {
+                StandardSymbols(e.det, theirs);
+                if (SameCommercialWord(mine, d.phase, theirs, e.det.phase)) return true;
+            }
+            continue;
+        }
+        if (d.layer == 2) continue;  // the same identifier or another: confirmation decides
+        const int r = ValidateDetection(d, e.det, 1);
+        if (r == 2) {
+            // Phases agree, the time codes agree and the content does not. A program SID
+            // whose readings differ only between PC and FD is left to the callback's
+            // distribution tally, which settles it by the majority.
+            const bool programDists =
+                (d.dist == 1 || d.dist == 2) && (e.det.dist == 1 || e.det.dist == 2);
+            if (d.layer == 0 && d.sid == e.det.sid && d.dst == e.det.dst && programDists) continue;
+            return true;
+        }
     }
     return false;
 }

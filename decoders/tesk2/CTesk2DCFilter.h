@@ -7,7 +7,8 @@
 // program pair whose content agrees but whose time codes do not is reported
 // with timestamp -1. Commercial detections (standard, and Reed-Solomon ones
 // with a valid commId) are confirmed only by one read from separate audio
-// with the same content (IndependentCommercial).
+// with the same content (IndependentCommercial). A reading that contradicts a
+// code confirmed in the same message slot (MisreadsRingEntry) is dropped.
 #ifndef TAVIK_DECODERS_TESK2_CTESK2DCFILTER_H
 #define TAVIK_DECODERS_TESK2_CTESK2DCFILTER_H
 
@@ -67,6 +68,52 @@ public:
     // Reed-Solomon message also reads as some standard one; a true standard
     // message is a code word only by chance (1 in 32768 per candidate word).
     bool ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const;
+
+    // True when the detection d (start and end as absolute times, like the ring's) misreads a
+    // code the filter has confirmed in the same message slot: the ring holds a reported pair
+    // entry whose audio overlaps d's or is at most one repetition of the layer away
+    // (AdjacentMs), and
+    //  - d is a program or standard commercial reading at the entry's phase (within 6 frames)
+    //    whose time code agrees with the entry's (as a pair's must) but whose content (SID,
+    //    distribution, DST flag) differs: one encoder sends one message per slot, so the two
+    //    cannot both be on air (a program SID read now PC, now FD is not a contradiction: the
+    //    callback's distribution tally settles those);
+    //  - or d and the entry are the two commercial kinds, a Reed-Solomon code word and a
+    //    standard message, that SameCommercialWord finds to be one reading of the other.
+    //    Both kinds share the commercial tones and marker: a Reed-Solomon message reads as a
+    //    standard one whose time symbols the accumulation's advance has moved, and a standard
+    //    message, with the untransmitted symbol and one more erased and one error corrected,
+    //    decodes as some code word for about a quarter of all words, again from the next
+    //    repetitions while its slower symbols stay.
+    // Such a reading neither pairs nor confirms.
+    bool MisreadsRingEntry(const _WATERMARK_Detection_t& d) const;
+
+    // Largest number of symbol places by which the marker of a commercial reading of one kind
+    // can stand off the other kind's (a decoding that takes a candidate next to the marker for
+    // it and repairs the first or last places).
+    static constexpr int kMaxDisplacement = 2;
+
+    // True when the Reed-Solomon code word rsWord (transmitted symbols 1 to 10) read at
+    // rsPhase is the standard message stdSym (symbols 1 to 10) read at stdPhase, as read or
+    // displaced by up to kMaxDisplacement places (its phase then that many 64-frame symbols
+    // off): of the standard symbols 1 to 8 (the ones that change slowest with the time code)
+    // that the word covers, at least six, and all but (covered - 6) agree. An unrelated pair
+    // agrees so by chance about once in 40 million comparisons.
+    static bool SameCommercialWord(const uint32_t rsWord[10], int32_t rsPhase,
+                                   const uint32_t stdSym[10], int32_t stdPhase);
+
+    // Transmitted symbols 1 to 10 of the Reed-Solomon code word of commId.
+    void ReedSolomonWord(uint64_t commId, uint32_t word[10]) const;
+
+    // Largest time from the end of one reading to the start of another for them to be the
+    // same or the next repetition of a message of the layer (program 0, commercial 1): one
+    // repetition period less half a message, so the repetition after next never counts.
+    static constexpr int32_t AdjacentMs(uint32_t layer) {
+        return (int32_t(layer == 0 ? 2 : 1) * 748 - 704 / 2) * 8 / 3;
+    }
+
+    // Transmitted symbols 1 to 10 of the standard message whose fields d holds.
+    static void StandardSymbols(const _WATERMARK_Detection_t& d, uint32_t sym[10]);
 
     // Appends the TESK 2 detection text of a record (start and end written as
     // "firstSymAge" and "lastSymAge").

@@ -31,6 +31,9 @@
 //   static bool StandardReadsIdentifier(const _WATERMARK_Detection_t& standard,
 //                                       const _WATERMARK_Detection_t& rs);
 //                                                // heard as a Reed-Solomon detection are dropped
+// and may supply (the default here rejects nothing):
+//   bool MisreadsRingEntry(const _WATERMARK_Detection_t& d) const;
+//                        // d (absolute start and end) is a misreading of what the ring holds
 #ifndef TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESKDCFILTER_H
 
@@ -166,11 +169,29 @@ public:
             e.reportedSingle = 0;
             e.reportedPair = 0;
             e.used = false;
+            e.inert = false;
         }
     }
 
 protected:
     CTeskDCFilter() = default;
+
+    struct Entry {
+        _WATERMARK_Detection_t det;
+        uint16_t reportedSingle;
+        uint16_t reportedPair;
+        bool used;   // false until a detection is stored in the slot
+        bool inert;  // a misreading (MisreadsRingEntry): kept in the ring, never pairs
+    };
+
+    // The ring, for rules of a family that compare a new detection with what it holds (start
+    // and end of its entries are absolute times).
+    const Entry* Ring() const { return m_ring; }
+
+    // Family hook: true when the detection d, with absolute start and end, is a misreading of
+    // something the ring holds; it then takes its place in the ring (so the ring ages as it
+    // would have) but neither pairs nor confirms.
+    bool MisreadsRingEntry(const _WATERMARK_Detection_t&) const { return false; }
 
     // The members of a record's text that both families write the same way
     // (start and end as "firstSymAge" and "lastSymAge"); the family's
@@ -196,13 +217,6 @@ protected:
     }
 
 private:
-    struct Entry {
-        _WATERMARK_Detection_t det;
-        uint16_t reportedSingle;
-        uint16_t reportedPair;
-        bool used;  // false until a detection is stored in the slot
-    };
-
     // Reads an integer member (any JSON number) as its 64-bit value.
     static bool ReadInt(const rapidjson::Value& obj, const char* key, int64_t& out) {
         auto it = obj.FindMember(key);
@@ -249,13 +263,20 @@ private:
         if constexpr (Family::kDropDisplacedPrograms) {
             if (c.layer == 0 && (DisplacedProgram(c) || StraddledProgram(c, now - c.end))) return;
         }
+        _WATERMARK_Detection_t absolute = c;
+        absolute.start = now - c.start;
+        absolute.end = now - c.end;
+        const bool misread = family.MisreadsRingEntry(absolute);
         Entry& fresh = m_ring[m_writeIndex];
-        CopyDetection(c, fresh.det);
-        fresh.det.start = now - c.start;
-        fresh.det.end = now - c.end;
+        CopyDetection(absolute, fresh.det);
         fresh.reportedSingle = 0;
         fresh.reportedPair = 0;
         fresh.used = true;
+        fresh.inert = misread;
+        if (misread) {
+            m_writeIndex = (m_writeIndex + 1) % kRingSize;
+            return;
+        }
 
         // Copy of an entry with its absolute times turned back into ages.
         auto asReported = [now](const _WATERMARK_Detection_t& d, bool dropTimestamp) {
@@ -271,7 +292,7 @@ private:
             Entry& old = m_ring[(m_writeIndex - i + kRingSize) % kRingSize];
             // Slots never written hold no detection and must never confirm one
             // (a cleared slot's phase may lie on the phase circle).
-            if (!old.used || old.det.layer != fresh.det.layer) continue;
+            if (!old.used || old.inert || old.det.layer != fresh.det.layer) continue;
             if (fresh.reportedPair && old.reportedPair) continue;
             int r;
             if (c.layer == 2)

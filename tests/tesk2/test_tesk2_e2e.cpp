@@ -1,8 +1,13 @@
 // TESK 2 from generated audio to the host rings through a real meter: the three
-// message kinds at 48000 and 44100 Hz (the resampling path), and a minute of
-// hosts without a watermark.
+// message kinds at 48000 and 44100 Hz (the resampling path), a minute of hosts
+// without a watermark, and readings that contradict a code confirmed in the same
+// message slot.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
+#include "dsp/ReedSolomon.h"
 #include "tests/tesk2/Tesk2MeterRun.h"
 
 using namespace tesk2test;
@@ -25,4 +30,129 @@ TEST(Tesk2EndToEnd, ThreeMessageKindsInPinkNoiseAt48And44_1kHz) {
 
 TEST(Tesk2EndToEnd, OneMinuteWithoutWatermarkReportsNothing) {
     ExpectNoReportWithoutWatermark(60.0);
+}
+
+namespace {
+
+int CountLayer(const std::vector<HostReport>& reports, const char* layer) {
+    int n = 0;
+    for (const HostReport& r : reports) n += Parse(r.text).layer == layer;
+    return n;
+}
+
+// Repetition period of a message's layer and message length in seconds.
+double Period(const Tesk2Message& m) {
+    return (m.kind == Tesk2Kind::ProgramStandard ? 1496 : 748) * 64 / 24000.0;
+}
+constexpr double kProgramPeriod = 1496 * 64 / 24000.0;
+constexpr double kMessage = 704 * 64 / 24000.0;
+
+// The watermark of `a` with its repetitions `reps` (a list; to the end from a negative
+// entry's magnitude) replaced by those of `b`, which shares a's layer, clock and phase;
+// switches fall between repetitions.
+std::vector<float> Replaced(const Tesk2Message& a, const Tesk2Message& b, double seconds,
+                            std::vector<int> reps) {
+    Tesk2Generator ga(48000), gb(48000);
+    ga.Add(a);
+    gb.Add(b);
+    std::vector<float> out = ga.Synthesize(seconds);
+    const std::vector<float> other = gb.Synthesize(seconds);
+    const double period = Period(a), gap = (period - kMessage) / 2;
+    for (int rep : reps) {
+        const double t0 = std::abs(rep) * period - gap;
+        const double t1 = rep < 0 ? seconds : rep * period + kMessage + gap;
+        for (size_t i = size_t(std::max(0.0, t0) * 48000); i < out.size() && i < t1 * 48000; ++i)
+            out[i] = other[i];
+    }
+    return out;
+}
+
+std::vector<int16_t> InPinkNoise(const std::vector<float>& wm, double ratioDb, uint32_t seed) {
+    return SignalMix::ToInt16(SignalMix::Mix(
+        wm, SignalMix::MakeHost(HostKind::PinkNoise, wm.size(), 0.1, seed), ratioDb));
+}
+
+}  // namespace
+
+// A standard commercial message whose symbols 1 to 9 are, for the four repetitions of time
+// codes 987076104 to 987076110, those of the Reed-Solomon code word of the valid identifier
+// 0x5ba99d6ac; symbol 10 (the time code's low bits) is the word's in the first of them and one
+// correctable error in the others. The Reed-Solomon readings of those repetitions, from
+// separate audio, used to reach the host as that identifier; only the standard commercial may.
+TEST(Tesk2EndToEnd, ReedSolomonReadingOfAStandardCommercialIsNotReported) {
+    Expected e;
+    e.msg = {Tesk2Kind::CommercialStandard, 46931, 987076092, 0.5, 0};
+    e.layer = "COMM_STD";
+    e.dist = "COMM_STD";
+    ASSERT_TRUE(CUCCValidator::IsValidCommID(long(0x5ba99d6acull)));
+    const auto reports = RunMeter({MakeChannel(e.Generator(48000), 40.0, -20.0, 21)}, 48000);
+    double first = 1e9;
+    EXPECT_EQ(ChannelFault(reports, 0, e, &first), "");
+    EXPECT_EQ(CountLayer(reports, "COMM_RS"), 0);
+    EXPECT_GE(CountLayer(reports, "COMM_STD"), 5);
+}
+
+// A program slot read for single repetitions as another SID (here symbol 1 of the SID
+// differs), twice, 24 s apart, while the true code is confirmed around them: the two
+// misreadings agree with each other in content and time and used to be reported as a pair.
+// A real change of the SID in the same slot is still reported, once no reading of the old
+// code reaches into the repetition before (here about 9 s later than without the rule).
+TEST(Tesk2EndToEnd, AnotherSidInAConfirmedProgramSlot) {
+    const Tesk2Message a{Tesk2Kind::ProgramStandard, 0x5A3C, 946000000, 0.5, 1};
+    Tesk2Message b = a;
+    b.sid = uint16_t(a.sid ^ (5u << 11));
+    {
+        const auto reports =
+            RunMeter({InPinkNoise(Replaced(a, b, 60.0, {6, 12}), -20.0, 31)}, 48000);
+        Expected e;
+        e.msg = a;
+        e.layer = "PROG";
+        e.dist = "PC";
+        double first = 1e9;
+        EXPECT_EQ(ChannelFault(reports, 0, e, &first), "");
+    }
+    {
+        const int switchRep = 6;
+        const auto reports =
+            RunMeter({InPinkNoise(Replaced(a, b, 60.0, {-switchRep}), -20.0, 32)}, 48000);
+        double firstB = -1;
+        for (const HostReport& r : reports) {
+            const Parsed p = Parse(r.text);
+            ASSERT_TRUE(p.layer == "PROG" && p.dist == "PC" && (p.sid == a.sid || p.sid == b.sid))
+                << r.text;
+            if (p.sid == b.sid && firstB < 0) firstB = r.arrivalSeconds;
+        }
+        ASSERT_GT(firstB, 0) << "the new SID was never reported";
+        EXPECT_LT(firstB - switchRep * kProgramPeriod, 25.0);
+        printf("new SID reported %.2f s after the switch\n", firstB - switchRep * kProgramPeriod);
+    }
+}
+
+// A confirmed Reed-Solomon identifier read for single repetitions, twice, 20 s apart, as the
+// standard message of its symbols 1 to 8 with the time symbols moved (as the standard
+// accumulation's time advance moves them): the two readings agree with each other and used to
+// reach the host as a standard commercial never sent.
+TEST(Tesk2EndToEnd, StandardReadingOfAConfirmedReedSolomonIdentifier) {
+    {
+        Expected e = ThreeKinds()[2];
+        RsCodeParams rs;
+        RS_Init(11, 7, 5, RS_11_7_TABLES_CODEGENPOLY, RS_11_7_TABLES_LOOKUPGF,
+                RS_11_7_TABLES_LOOKUPGFINV, RS_11_7_TABLES_LOOKUPGFREV, &rs);
+        uint8_t w[11];
+        for (int i = 0; i < 7; ++i) w[i] = uint8_t((e.msg.commId >> (5 * (6 - i))) & 31);
+        RS_Encode(w, 7, w + 7, &rs);
+        // The standard message of the word's symbols 1 to 8; symbols 9 and 10 (the time
+        // code's low 8 bits, run on by the clock) are not the word's.
+        Tesk2Message b{Tesk2Kind::CommercialStandard};
+        b.sid = uint16_t(w[0] << 11 | w[1] << 6 | w[2] << 1 | w[3] >> 4);
+        b.dst = (w[3] >> 3) & 1;
+        b.dist = 0;
+        b.timestamp = uint32_t(w[3] & 7) << 28 | uint32_t(w[4]) << 23 | uint32_t(w[5]) << 18 |
+                      uint32_t(w[6]) << 13 | uint32_t(w[7]) << 8;
+        b.timestamp |= (uint32_t(w[8] << 3) + 128u) & 255u;
+        const auto reports =
+            RunMeter({InPinkNoise(Replaced(e.msg, b, 50.0, {8, 18}), -20.0, 42)}, 48000);
+        double first = 1e9;
+        EXPECT_EQ(ChannelFault(reports, 0, e, &first), "");
+    }
 }

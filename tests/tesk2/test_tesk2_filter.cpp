@@ -400,3 +400,39 @@ TEST(Tesk2Callback, AnchorsCorrectATimeCodeTheFilterDropped) {
     fresh.cb.ResultCallback(Text(e));
     EXPECT_TRUE(fresh.report.texts.empty());
 }
+
+// A Reed-Solomon reading whose marker was taken two symbols (128 frames) before a confirmed
+// standard commercial's: its symbols 3 to 10 are the standard message's 1 to 8, and the
+// decoder repaired the first two (the identifier 0x77cc4cc74 from the standard SID 25190). It
+// neither pairs nor confirms; the same identifier in a slot of its own still pairs.
+TEST(Tesk2Filter, DisplacedReedSolomonReadingOfAConfirmedStandardCommercial) {
+    for (const uint16_t rsPhase : {uint16_t(700 - 128), uint16_t(300)}) {
+        CTesk2DCFilter f;
+        std::vector<std::string> out;
+        Det std;
+        std.layer = 1;
+        std.sid = 25190;
+        std.dist = 0;
+        std.phase = 700;
+        std.timestamp = 3u << 28 | 20u << 23 | 21u << 18 | 5u << 13 | 13u << 8 | 16u;
+        Det rs = RsDet();
+        rs.commId = 0x77cc4cc74ull;
+        rs.phase = rsPhase;
+        ASSERT_TRUE(CUCCValidator::IsValidCommID(long(rs.commId)));
+        int rsReports = 0;
+        for (int i = 0; i < 5; ++i) {
+            Det s = std;
+            s.elapsed = 10.0 + 4 * i;
+            s.timestamp += 4 * i;
+            f.ProcessDetection(Text(s), out);
+            if (i >= 1) {
+                EXPECT_GT(out.size(), 0u);  // the standard code is confirmed
+            }
+            if (i == 1 || i == 2) {
+                rs.elapsed = s.elapsed + 2.0 + 4 * (i - 1);
+                rsReports += f.ProcessDetection(Text(rs), out);
+            }
+        }
+        EXPECT_EQ(rsReports, rsPhase == 300 ? 2 : 0) << "phase " << rsPhase;
+    }
+}
