@@ -37,7 +37,26 @@ bool SamePlace(uint32_t a, uint32_t b, bool flag) {
     return flag ? SlotDistance(a, b, 24) <= 1 : SlotDistance(a, b, 48) <= 2;
 }
 
+// Two flag readings of one 2.4 s period each that sit at the same place of a
+// 4.8 s span: the pattern may be a program message's symbols, which repeat
+// every 4.8 s only.
+bool SameHalfOfProgramPeriod(const ZeltConfirmation::Code& a, const ZeltConfirmation::Code& b) {
+    return a.place48 >= 0 && b.place48 >= 0 &&
+           SlotDistance(static_cast<uint32_t>(a.place48), static_cast<uint32_t>(b.place48), 48) <=
+               1;
+}
+
 }  // namespace
+
+void ZeltConfirmation::NoteCommercial(int64_t start, int64_t end) {
+    m_haveComm = true;
+    m_commStart = start;
+    m_commEnd = end;
+    for (int i = 0; i < m_sightingCount; ++i) {
+        Code& s = m_sightings[i];
+        if (s.flag && s.end >= start && s.start <= end) s.layer = 0;  // never agrees again
+    }
+}
 
 int64_t ZeltConfirmation::Unwrap(uint32_t sampleBlockIndex) {
     const int64_t m = ZELT_FRAME_MODULUS;
@@ -74,6 +93,7 @@ void ZeltConfirmation::Remember(const Code& code) {
 }
 
 bool ZeltConfirmation::Accept(const Code& code) {
+    if (code.flag && m_haveComm && code.end >= m_commStart && code.start <= m_commEnd) return false;
     Track* same = nullptr;  // live track of this layer, id and phase
     for (Track& t : m_tracks) {
         if (!t.live) continue;
@@ -102,6 +122,7 @@ bool ZeltConfirmation::Accept(const Code& code) {
         const Code& s = m_sightings[i];
         if (s.end > code.start || code.end - s.end > kMaxPairGapFrames) continue;
         if (!Agrees(s, code)) continue;
+        if (code.flag && SameHalfOfProgramPeriod(s, code)) continue;
         // Confirmed: a new track (in place of a disagreeing one of the same code).
         Track* t = same;
         if (t == nullptr) {
@@ -198,10 +219,18 @@ bool ZELTDecoderFilteredCallback::Confirmed(const rapidjson::Value& obj, int lay
         // The evaluation buffer's slot j holds frame (end - depth - 23 + j) modulo 24.
         const int64_t slot = code.end - dep->value.GetUint() - 23 + ph->value.GetUint();
         code.phase = static_cast<uint32_t>(((slot % 24) + 24) % 24);
+        // At depth 0 that frame is exact (one period was read).
+        if (dep->value.GetUint() == 0) code.place48 = static_cast<int32_t>(((slot % 48) + 48) % 48);
     } else {
         code.phase = ph->value.GetUint() % 48;
         const int64_t minute = ts->value.GetInt64();
-        code.minute = minute >= 0 && minute < 40320 ? static_cast<int32_t>(minute) : -1;
+        if (minute == ZELT_NO_TIMESTAMP) {
+            code.minute = -1;
+        } else if (minute >= 0 && minute < kMinutesPerCycle) {
+            code.minute = static_cast<int32_t>(minute);
+        } else {
+            return false;  // no minute has these time symbols: they were misread
+        }
     }
     return m_confirm.Accept(code);
 }
@@ -241,6 +270,7 @@ bool ZELTDecoderFilteredCallback::CommConfirmed(const rapidjson::Value& obj, int
     const int64_t span =
         (static_cast<int64_t>(first->value.GetUint()) - last->value.GetUint()) / 100;
     // The first symbol of a commercial message lasts 3 frames.
+    m_confirm.NoteCommercial(end - span - 3, end);
     return m_commConfirm.Accept(commId, end - span - 3, end);
 }
 

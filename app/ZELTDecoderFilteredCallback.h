@@ -57,27 +57,47 @@ class CTavikReportCallback;
 //   disagrees is held back and may start a new track of its own.  A track
 //   ends after 10 minutes of audio without a record.
 // - a record without a time code neither confirms nor is kept as a sighting.
+// - a record whose time code is not a minute of the cycle (above 40319 and
+//   not 65535) misread its time symbols; it is not reported (the callback
+//   drops it before it gets here).
 // Commercial flags (value 3 or 7) are confirmed the same way, by value and by
 // the place of the pattern in its 2.4 s period (within one slot), without a
-// minute.
+// minute, with two further conditions:
+// - a flag occupies layers 3 and 4 as the commercial identifier message does,
+//   so the two cannot be on air together: a flag record whose audio overlaps
+//   that of a commercial identifier record (NoteCommercial) is the identifier
+//   message's symbols read as markers; it is dropped, and earlier flag
+//   sightings that overlap a commercial record are forgotten;
+// - the tones of a program message (4.8 s period) reach the layer 3 and 4
+//   bins too, and in quiet audio the symbols of one half of its period can
+//   fill the flag pattern, every 4.8 s at the same place; a flag repeats every
+//   2.4 s.  So two readings from single 2.4 s periods (depth 0) that sit at
+//   the same place of a 4.8 s span (within one slot) do not confirm each
+//   other; a reading 2.4 s away, or one accumulated over several periods,
+//   does.
 // Fixed-size state: no allocation per record.
 class ZeltConfirmation {
 public:
     struct Code {
-        int layer = 0;        // 1, 2 or 5
-        bool flag = false;    // a commercial flag (layer 5, id 3 or 7)
-        uint32_t id = 0;      // program id or flag value
-        int32_t minute = -1;  // minute of the 28-day cycle, -1 = none
-        uint32_t phase = 0;   // program: slot of the last symbol in the 48-slot period;
-                              // flag: slot of the pattern in the 24-slot period
-        int64_t end = 0;      // frames, unwrapped
-        int64_t start = 0;    // frames, unwrapped
+        int layer = 0;         // 1, 2 or 5
+        bool flag = false;     // a commercial flag (layer 5, id 3 or 7)
+        uint32_t id = 0;       // program id or flag value
+        int32_t minute = -1;   // minute of the 28-day cycle, -1 = none
+        uint32_t phase = 0;    // program: slot of the last symbol in the 48-slot period;
+                               // flag: slot of the pattern in the 24-slot period
+        int32_t place48 = -1;  // flag read from one 2.4 s period: frame of the
+                               // pattern modulo 48; -1 otherwise
+        int64_t end = 0;       // frames, unwrapped
+        int64_t start = 0;     // frames, unwrapped
     };
     // The end frame of a record, unwrapped: the decoder's frame counter
     // ("sampleBlockIndex") continued across its wrap.
     int64_t Unwrap(uint32_t sampleBlockIndex);
     // True when the code may reach the host.
     bool Accept(const Code& code);
+    // A commercial identifier record read from frames [start, end] of layers
+    // 3 and 4: flags overlapping it are not believed.
+    void NoteCommercial(int64_t start, int64_t end);
 
 private:
     static constexpr int kSightings = 32;
@@ -90,6 +110,9 @@ private:
     bool Agrees(const Code& earlier, const Code& later) const;
     void Remember(const Code& code);
 
+    bool m_haveComm = false;
+    int64_t m_commStart = 0;  // audio of the latest commercial identifier record
+    int64_t m_commEnd = 0;
     bool m_haveBase = false;
     uint32_t m_lastIndex = 0;
     int64_t m_lastEnd = 0;

@@ -312,6 +312,113 @@ TEST(ZeltConfirmation, FlagsNeedIndependentAudioToo) {
     }
 }
 
+// Readings of flag value 3 or 7 among `recs`.
+std::vector<HostRecord> Flags(const std::vector<HostRecord>& recs) {
+    std::vector<HostRecord> out;
+    for (const auto& r : recs)
+        if (r.layer == 5 && (r.id == "0x0003" || r.id == "0x0007")) out.push_back(r);
+    return out;
+}
+
+std::vector<int16_t> Pcm(const std::vector<float>& wm) {
+    return Kelvane::Generators::SignalMix::ToInt16(wm);
+}
+
+// A layer 5 program message alone on otherwise silent audio (at -40 dBFS, as
+// at -20 dB to a -20 dBFS host that fell silent): the tones of one
+// half of its 4.8 s period fill the flag 7 pattern on layers 3 and 4, every
+// 4.8 s at the same place (the raw display shows these readings).  Only the
+// program code reaches the host.  Sent together with a real flag, the flag
+// (repeating every 2.4 s) is reported as before.
+TEST(ZeltConfirmation, ProgramTonesDoNotMakeAFlag) {
+    const uint16_t id = 0x9E68;
+    const uint32_t minute = 2089;
+    ZeltGenerator program(48000);
+    program.AddProgram(5, id, minute);
+    const auto pcm = Pcm(program.Render(60.0, 0.01));
+    ASSERT_GE(Flags(RunMeter({pcm}, kStart, true)).size(), 2u);
+    const auto host = RunMeter({pcm}, kStart);
+    for (const auto& r : host) EXPECT_EQ(r.id, Hex(id, "0x%04llx")) << r.text;
+    for (const auto& r : OfCode(host, 5, id)) EXPECT_EQ(r.timestamp, minute) << r.text;
+    EXPECT_GE(OfCode(host, 5, id).size(), 8u);
+
+    ZeltGenerator both(48000);
+    both.AddProgram(5, id, minute);
+    both.AddFlag(7);
+    const auto withFlag = RunMeter({Pcm(both.Render(60.0, 0.01))}, kStart);
+    const auto flags = Flags(withFlag);
+    ASSERT_GE(flags.size(), 20u);
+    for (const auto& r : flags) EXPECT_EQ(r.id, "0x0007");
+    EXPECT_LT(flags.front().seconds, 10.0);
+    EXPECT_GE(OfCode(withFlag, 5, id).size(), 8u);
+}
+
+// Flag markers beneath a commercial identifier message (here a weaker flag
+// pattern 0.7 s off the message's period) are read as the runner-up symbols
+// of their slots; layers 3 and 4 carry the identifier, so no flag is
+// reported while it lasts.  Once the identifier message ends, the flag alone
+// is reported.
+TEST(ZeltConfirmation, NoFlagWhileACommercialIdentifierIsOnAir) {
+    const uint64_t commId = AcceptedCommId(0x7e2671a40ull, true);
+    const double withComm = 30.0, alone = 30.0;
+    ZeltGenerator comm(48000), flag(48000);
+    comm.AddCommercial(commId);
+    flag.AddFlag(7);
+    const auto c = comm.Render(withComm);
+    const auto f = flag.Render(withComm + alone + 1.0, 0.05);
+    std::vector<float> mix(static_cast<size_t>((withComm + alone) * 48000), 0.0f);
+    const size_t shift = 48000 * 7 / 10;
+    for (size_t i = 0; i < mix.size(); ++i) mix[i] = f[i + shift] + (i < c.size() ? c[i] : 0.0f);
+    const auto pcm = Pcm(mix);
+    const int64_t commEnd = static_cast<int64_t>(withComm * 10);  // frames
+    size_t rawUnder = 0;
+    for (const auto& r : Flags(RunMeter({pcm}, kStart, true)))
+        rawUnder += r.sampleBlockIndex < commEnd;
+    ASSERT_GE(rawUnder, 2u);
+    const auto host = RunMeter({pcm}, kStart);
+    size_t ids = 0;
+    for (const auto& r : host) ids += r.layer == 4 && r.commId == Hex(commId);
+    EXPECT_GE(ids, 10u);
+    const auto flags = Flags(host);
+    ASSERT_GE(flags.size(), 5u);
+    for (const auto& r : flags) {
+        EXPECT_EQ(r.id, "0x0007");
+        EXPECT_GT(r.sampleBlockIndex, commEnd) << r.text;
+    }
+}
+
+// A program code's four time symbols are a minute of the 28-day cycle; a
+// reading whose symbols are no minute at all (the first one 15, rank above
+// 40319) misread them and is not reported, even while the code is tracked.
+// The periods before and after it, with the minute sent, are.
+TEST(ZeltConfirmation, TimeSymbolsOfNoMinuteAreNotReported) {
+    const uint16_t id = 0x4C93, donor = 0xF5A7;  // the donor's position 1 is symbol 15
+    const uint32_t minute = 2089;                // time symbols 0, 12, 7, 11
+    const size_t period = 48000 * 48 / 10, symbol = 48000 * 4 / 10;
+    ZeltGenerator a(48000), b(48000);
+    a.AddProgram(2, id, minute);
+    b.AddProgram(2, donor, minute);
+    const auto good = a.Render(4.8), other = b.Render(4.8);
+    std::vector<float> bad = good;  // time symbol 0 (position 8) replaced by 15
+    std::copy(other.begin() + symbol, other.begin() + 2 * symbol, bad.begin() + 8 * symbol);
+    const size_t lead = 29 * 4800;  // layer 2 searches after frames 29, 77, 125, ...
+    std::vector<float> mix =
+        Kelvane::Generators::SignalMix::MakeHost(HostKind::PinkNoise, lead + 5 * period, 0.1, 5);
+    const double gain = std::pow(10.0, -10.0 / 20.0);
+    const std::vector<const std::vector<float>*> periods = {&good, &good, &bad, &good};
+    for (size_t p = 0; p < periods.size(); ++p)
+        for (size_t i = 0; i < period; ++i)
+            mix[lead + p * period + i] += static_cast<float>(gain * (*periods[p])[i]);
+    const auto pcm = Pcm(mix);
+    bool misread = false;
+    for (const auto& r : OfCode(RunMeter({pcm}, kStart, true), 2, id))
+        misread = misread || r.timestamp >= 40320;
+    ASSERT_TRUE(misread);
+    const auto host = OfCode(RunMeter({pcm}, kStart), 2, id);
+    EXPECT_GE(host.size(), 2u);
+    for (const auto& r : host) EXPECT_EQ(r.timestamp, minute) << r.text;
+}
+
 TEST(ZeltEndToEnd, SilenceGivesNoReport) {
     const std::vector<int16_t> silence(48000 * 60, 0);
     EXPECT_TRUE(RunMeter({silence, silence}, kStart).empty());
