@@ -175,40 +175,44 @@ TEST(T6DCFilter, EmptySlotsNeverConfirm) {
     EXPECT_EQ(f.ProcessDetection(Json(d), out), 0);
 }
 
+// A program detection at t whose seven 7-bit symbols are w (SID, flags and
+// distribution in the first three, the time code in the rest), at the phase
+// and strength given (those of At when negative).
+Det ProgramFromSymbols(const std::vector<int>& w, double t, int phase = -1, int strength = -1) {
+    static const char* kDist[] = {"PC", "FD1", "FD2", "FD3"};
+    Det d = At(t, ((long long)(w[2] & 1) << 28) | (w[3] << 21) | (w[4] << 14) | (w[5] << 7) | w[6]);
+    d.sid = unsigned((w[0] << 9) | (w[1] << 2) | (w[2] >> 5));
+    d.transmission = unsigned((w[2] >> 4) & 1);
+    d.dist = kDist[(w[2] >> 2) & 3];
+    if (phase >= 0) d.phase = unsigned(phase);
+    if (strength >= 0) d.strength = strength;
+    return d;
+}
+
 // A program message read with its symbols out of place (one symbol spacing
 // early, or every second symbol) names a code never sent, with a time code
 // that runs on like the true one; while the true code is in the ring such
 // readings are dropped. An unrelated code is still reported.
 TEST(T6DCFilter, DisplacedProgramReadingsAreDropped) {
-    // Seven 7-bit symbols -> detection fields.
-    const auto fromSymbols = [](const std::vector<int>& w, double t) {
-        static const char* kDist[] = {"PC", "FD1", "FD2", "FD3"};
-        Det d =
-            At(t, ((long long)(w[2] & 1) << 28) | (w[3] << 21) | (w[4] << 14) | (w[5] << 7) | w[6]);
-        d.sid = unsigned((w[0] << 9) | (w[1] << 2) | (w[2] >> 5));
-        d.transmission = unsigned((w[2] >> 4) & 1);
-        d.dist = kDist[(w[2] >> 2) & 3];
-        return d;
-    };
     const std::vector<int> trueCode = {1, 37, 41, 112, 98, 93, 48};  // SID 661, FD2
     const std::vector<std::vector<int>> displaced = {{1, 1, 37, 41, 112, 98, 48},
                                                      {37, 37, 112, 112, 93, 93, 48}};
     for (const auto& slip : displaced) {
         CTesk6DCFilter f;
         std::vector<std::string> out;
-        f.ProcessDetection(Json(fromSymbols(trueCode, 10.0)), out);
+        f.ProcessDetection(Json(ProgramFromSymbols(trueCode, 10.0)), out);
         std::vector<int> later = trueCode;
         later[6] += 5;
-        EXPECT_EQ(f.ProcessDetection(Json(fromSymbols(later, 15.0)), out), 2);
-        f.ProcessDetection(Json(fromSymbols(slip, 20.0)), out);
+        EXPECT_EQ(f.ProcessDetection(Json(ProgramFromSymbols(later, 15.0)), out), 2);
+        f.ProcessDetection(Json(ProgramFromSymbols(slip, 20.0)), out);
         std::vector<int> slipLater = slip;
         slipLater[6] += 5;
-        EXPECT_EQ(f.ProcessDetection(Json(fromSymbols(slipLater, 25.0)), out), 0);
+        EXPECT_EQ(f.ProcessDetection(Json(ProgramFromSymbols(slipLater, 25.0)), out), 0);
         const std::vector<int> other = {5, 17, 64, 112, 99, 10, 20};
-        f.ProcessDetection(Json(fromSymbols(other, 30.0)), out);
+        f.ProcessDetection(Json(ProgramFromSymbols(other, 30.0)), out);
         std::vector<int> otherLater = other;
         otherLater[6] += 5;
-        EXPECT_EQ(f.ProcessDetection(Json(fromSymbols(otherLater, 35.0)), out), 2);
+        EXPECT_EQ(f.ProcessDetection(Json(ProgramFromSymbols(otherLater, 35.0)), out), 2);
     }
 }
 
@@ -216,17 +220,6 @@ TEST(T6DCFilter, DisplacedProgramReadingsAreDropped) {
 // meets a neighbour. Such a weaker reading near the reported code's phase is dropped; the
 // same symbols are a code of their own when they lie far off that phase or read stronger.
 TEST(T6DCFilter, ReadingAcrossSymbolBoundariesOfAReportedCodeIsDropped) {
-    const auto fromSymbols = [](const std::vector<int>& w, double t, unsigned phase, int strength) {
-        static const char* kDist[] = {"PC", "FD1", "FD2", "FD3"};
-        Det d =
-            At(t, ((long long)(w[2] & 1) << 28) | (w[3] << 21) | (w[4] << 14) | (w[5] << 7) | w[6]);
-        d.sid = unsigned((w[0] << 9) | (w[1] << 2) | (w[2] >> 5));
-        d.transmission = unsigned((w[2] >> 4) & 1);
-        d.dist = kDist[(w[2] >> 2) & 3];
-        d.phase = phase;
-        d.strength = strength;
-        return d;
-    };
     const std::vector<int> trueCode = {34, 38, 45, 112, 113, 103, 37};
     // Symbols 1, 2 and 5 taken from the next place, the others from their own.
     const std::vector<int> straddled = {38, 45, 45, 112, 103, 103, 42};
@@ -239,18 +232,19 @@ TEST(T6DCFilter, ReadingAcrossSymbolBoundariesOfAReportedCodeIsDropped) {
         SCOPED_TRACE(k.phase);
         CTesk6DCFilter f;
         std::vector<std::string> out;
-        f.ProcessDetection(Json(fromSymbols(trueCode, 10.0, 10, 600)), out);
+        f.ProcessDetection(Json(ProgramFromSymbols(trueCode, 10.0, 10, 600)), out);
         std::vector<int> later = trueCode;
         later[6] += 5;
-        ASSERT_EQ(f.ProcessDetection(Json(fromSymbols(later, 15.0, 10, 600)), out), 2);
-        f.ProcessDetection(Json(fromSymbols(straddled, 20.0, k.phase, k.strength)), out);
+        ASSERT_EQ(f.ProcessDetection(Json(ProgramFromSymbols(later, 15.0, 10, 600)), out), 2);
+        f.ProcessDetection(Json(ProgramFromSymbols(straddled, 20.0, k.phase, k.strength)), out);
         std::vector<int> again = straddled;
         again[6] += 5;
-        EXPECT_EQ(f.ProcessDetection(Json(fromSymbols(again, 25.0, k.phase, k.strength)), out),
-                  k.reported);
+        EXPECT_EQ(
+            f.ProcessDetection(Json(ProgramFromSymbols(again, 25.0, k.phase, k.strength)), out),
+            k.reported);
         // The reported code itself goes on being reported.
         later[6] += 10;
-        EXPECT_EQ(f.ProcessDetection(Json(fromSymbols(later, 25.0, 10, 600)), out), 1);
+        EXPECT_EQ(f.ProcessDetection(Json(ProgramFromSymbols(later, 25.0, 10, 600)), out), 1);
     }
 }
 
