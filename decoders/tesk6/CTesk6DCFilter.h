@@ -12,7 +12,8 @@
 // and is never paired; so is one whose first five symbols are the identifier of a
 // confirmed Reed-Solomon detection in the ring. A weaker program reading a few
 // frames off a reported code, each of whose symbols is that code's at the same or
-// a neighbouring place, is a reading across symbol boundaries and is dropped.
+// a neighbouring place, is a reading across symbol boundaries and is dropped; so is a
+// weaker one in the code's own slot with its time code and other content.
 #ifndef TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 
@@ -134,6 +135,8 @@ private:
     // than a symbol spacing off the true one lies within 5 frames of its phase.
     static constexpr int32_t kProgramPhaseModulus = 150;
     static constexpr int32_t kStraddlePhase = 5;
+    // Readings of one message in one slot: phases within the pairing tolerance.
+    static constexpr int32_t kSlotPhase = 2;
 
     uint32_t m_maxGap;
     RsCodeParams m_rs;

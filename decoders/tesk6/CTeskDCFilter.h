@@ -24,7 +24,8 @@
 //   static constexpr int kDisplacements[N][kProgramDataSymbols];  // and the misreadings
 //   static void ProgramSymbolsAt(const _WATERMARK_Detection_t&, int32_t seconds,
 //                                uint8_t* out);    // only then: all symbols, time code advanced
-//   static constexpr int32_t kProgramPhaseModulus, kStraddlePhase;  // program message clock
+//   static constexpr int32_t kProgramPhaseModulus, kStraddlePhase,  // program message clock
+//                            kSlotPhase;                         // and a message's own slot
 //   static constexpr uint32_t kMaxGapMs;             // and how far apart readings may lie
 // Optional (public, detected; false when absent):
 //   static constexpr bool kDropHeardReedSolomonReadings;  // standard readings of an identifier
@@ -360,7 +361,9 @@ private:
     // true code's symbol at the same place or at the place before or after it. Such a
     // reading is weaker than the true one and names a code never sent (or the true code
     // with a wrong time code). Compared with the reported code's symbols at d's time (its
-    // time code advanced by the seconds between them), within Family::kMaxGapMs.
+    // time code advanced by the seconds between them), within Family::kMaxGapMs. A weaker
+    // reading in the code's own slot (Family::kSlotPhase) that agrees with its time code but
+    // not its content is that code misread as well.
     bool StraddledProgram(const _WATERMARK_Detection_t& d, uint32_t end) const {
         constexpr int n = Family::kProgramDataSymbols;
         uint8_t mine[n + 1];
@@ -380,10 +383,16 @@ private:
             const uint32_t advanced = (e.det.timestamp + uint32_t(seconds)) & 0x1FFFFFFFu;
             const int32_t late =
                 int32_t(((d.timestamp - advanced) + 0x10000000u) & 0x1FFFFFFFu) - 0x10000000;
-            if (d.sid == e.det.sid && d.dist == e.det.dist && d.dst == e.det.dst &&
-                d.transmission == e.det.transmission && d.timestamp <= 0x1FFFFFFFu &&
-                std::abs(late) <= 2)
+            const bool onTime = d.timestamp <= 0x1FFFFFFFu && std::abs(late) <= 2;
+            if (onTime && d.sid == e.det.sid && d.dist == e.det.dist && d.dst == e.det.dst &&
+                d.transmission == e.det.transmission)
                 continue;
+            // A weaker reading in the reported code's own slot (phase within the pairing
+            // tolerance) with its time code but other content: one encoder sends one program
+            // message per slot, so this is that message with a data symbol misread.
+            if (onTime &&
+                std::min(phase, Family::kProgramPhaseModulus - phase) <= Family::kSlotPhase)
+                return true;
             bool match = true;
             for (int i = 0; i < n && match; ++i)
                 match = mine[i] == theirs[i] || mine[i] == theirs[i + 1] ||

@@ -248,6 +248,36 @@ TEST(T6DCFilter, ReadingAcrossSymbolBoundariesOfAReportedCodeIsDropped) {
     }
 }
 
+// A weaker reading in a reported code's own slot, on its time code, with one data symbol
+// misread names a SID never sent: one encoder sends one program message per slot. The
+// same reading off the slot, or stronger than the code, is a code of its own.
+TEST(T6DCFilter, OtherContentInAReportedCodesSlotIsDropped) {
+    const std::vector<int> trueCode = {38, 113, 97, 112, 124, 127, 28};
+    std::vector<int> misread = trueCode;
+    misread[1] = 57;
+    const struct {
+        unsigned phase;
+        int strength;
+        int reported;
+    } kCases[] = {{10, 150, 0}, {12, 150, 0}, {20, 150, 2}, {10, 900, 2}};
+    for (const auto& k : kCases) {
+        SCOPED_TRACE(k.phase);
+        CTesk6DCFilter f;
+        std::vector<std::string> out;
+        std::vector<int> code = trueCode;
+        f.ProcessDetection(Json(ProgramFromSymbols(code, 10.0, 10, 600)), out);
+        code[6] += 5;
+        ASSERT_EQ(f.ProcessDetection(Json(ProgramFromSymbols(code, 15.0, 10, 600)), out), 2);
+        std::vector<int> other = misread;
+        other[6] += 10;
+        f.ProcessDetection(Json(ProgramFromSymbols(other, 20.0, k.phase, k.strength)), out);
+        other[6] += 5;
+        EXPECT_EQ(
+            f.ProcessDetection(Json(ProgramFromSymbols(other, 25.0, k.phase, k.strength)), out),
+            k.reported);
+    }
+}
+
 TEST(T6DCFilter, ReedSolomonNeedsAValidCommIdTwiceAndBadTextsThrow) {
     CTesk6DCFilter f;
     std::vector<std::string> out;

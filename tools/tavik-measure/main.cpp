@@ -14,6 +14,7 @@
 // Work is split into items that run in forked processes (--jobs), each
 // writing its counts to a temporary file that the parent adds up.
 #include <rapidjson/document.h>
+#include <sndfile.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,6 +86,9 @@ const char kUsage[] =
     "  --speech-bed DB    pink noise under the speech, dB against it, or 'off' (default -30)\n"
     "  --cache DIR        folder of the rendered speech clips (default: beside the program)\n"
     "  --examples N       texts shown per table row (default 3)\n"
+    "  --dump ITEM.FILE   wrong: also write that mixed-family file (as the examples name it,\n"
+    "                     e.g. 7.4) to wrong-seed<S>-<ITEM.FILE>.wav in the current folder\n"
+    "                     and list on standard error what it carries and its start time\n"
     "  -h, --help         this text\n";
 
 struct Options {
@@ -102,6 +106,7 @@ struct Options {
     double speechBedDb = -30;
     std::string cache;
     int examples = 3;
+    std::string dump;  // "ITEM.FILE" of a wrong-content file to write out
 };
 
 [[noreturn]] void UsageError(const std::string& message) {
@@ -195,6 +200,12 @@ Options ParseOptions(int argc, char** argv) {
             o.cache = value();
         } else if (a == "--examples") {
             o.examples = int(number(0, 1000));
+        } else if (a == "--dump") {
+            o.dump = value();
+            int item = 0, file = 0, used = 0;
+            if (std::sscanf(o.dump.c_str(), "%d.%d%n", &item, &file, &used) != 2 ||
+                used != int(o.dump.size()) || item < 0 || file < 0)
+                UsageError("--dump takes ITEM.FILE, e.g. 7.4");
         } else {
             UsageError("unknown option " + a);
         }
@@ -668,6 +679,32 @@ Result RunFalse(const Item& it, const Options& o) {
     return res;
 }
 
+// Writes one mixed-family file as a 16-bit WAV for a closer look (tavikdecode --raw) and
+// lists what it carries, with the start time that dates its codes.
+void DumpFile(const Options& o, const std::vector<int16_t>& pcm, uint32_t clock,
+              const std::vector<Sent>& sent) {
+    const std::string path = "wrong-seed" + std::to_string(o.seed) + "-" + o.dump + ".wav";
+    SF_INFO info{};
+    info.samplerate = kRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (f == nullptr ||
+        sf_write_short(f, pcm.data(), sf_count_t(pcm.size())) != sf_count_t(pcm.size())) {
+        std::fprintf(stderr, "tavikmeasure: cannot write %s: %s\n", path.c_str(), sf_strerror(f));
+        if (f != nullptr) sf_close(f);
+        return;
+    }
+    sf_close(f);
+    std::fprintf(stderr, "tavikmeasure: wrote %s (decode with tavikdecode --raw --start-time %u)\n",
+                 path.c_str(), clock);
+    Report start;
+    for (const Sent& s : sent) {
+        start.elapsed = s.lead;
+        std::fprintf(stderr, "  %s\n", Describe(s, start).c_str());
+    }
+}
+
 // Mixed-family files: a TESK 6 program message and a commercial one, a TESK 2
 // program message and a commercial one, a ZELT program layer and (every other
 // file) the ZELT commercial identifier, all on one channel, each family at
@@ -707,6 +744,8 @@ Result RunWrong(const Item& it, const Options& o) {
         const auto host = ShortHost(it.signal, o, n, o.seed * 31337u + uint32_t(it.index * 1000 + f));
         const auto mix =
             SignalMix::MixSeveral(host, wms, {o.ratioDb, o.ratioDb, o.ratioDb}, HostRms(o));
+        if (o.dump == std::to_string(it.index) + "." + std::to_string(f))
+            DumpFile(o, SignalMix::ToInt16(mix), clock, sent);
         Chain chain(clock);
         chain.Feed(SignalMix::ToInt16(mix));
         const double seconds = chain.Seconds();
