@@ -82,13 +82,13 @@ bool CTesk2DCFilter::MisreadsRingEntry(const _WATERMARK_Detection_t& d) const {
         ReedSolomonWord(d.commId, mine);
     else
         StandardSymbols(d, mine);
+    // The spans (first to last symbol) must share audio or one follow the other within the
+    // next repetition of the layer.
+    const int32_t reach = AdjacentMs(d.layer == 0 ? 0u : 1u);
     const Entry* ring = Ring();
     for (int i = 0; i < kRingSize; ++i) {
         const Entry& e = ring[i];
         if (!e.used || !e.reportedPair || (d.layer == 0) != (e.det.layer == 0)) continue;
-        // The spans (first to last symbol) share audio or one follows the other within the
-        // next repetition of the layer.
-        const int32_t reach = AdjacentMs(d.layer == 0 ? 0u : 1u);
         if (CircData_Signed_Difference(int32_t(d.start), int32_t(e.det.end), kTimeModulusMs) >
                 reach ||
             CircData_Signed_Difference(int32_t(e.det.start), int32_t(d.end), kTimeModulusMs) >

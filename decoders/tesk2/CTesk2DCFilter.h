@@ -148,6 +148,8 @@ private:
     // No displaced program readings were seen in TESK 2 (the rule's other members are then
     // not needed).
     static constexpr bool kDropDisplacedPrograms = false;
+    // Standard readings of a heard Reed-Solomon identifier are dropped by MisreadsRingEntry.
+    static constexpr bool kDropHeardReedSolomonReadings = false;
 
     RsCodeParams m_rs;
 };

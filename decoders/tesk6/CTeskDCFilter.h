@@ -27,11 +27,10 @@
 //   static constexpr int32_t kProgramPhaseModulus, kStraddlePhase,  // program message clock
 //                            kSlotPhase;                         // and a message's own slot
 //   static constexpr uint32_t kMaxGapMs;             // and how far apart readings may lie
-// Optional (public, detected; false when absent):
 //   static constexpr bool kDropHeardReedSolomonReadings;  // standard readings of an identifier
 //   static bool StandardReadsIdentifier(const _WATERMARK_Detection_t& standard,
 //                                       const _WATERMARK_Detection_t& rs);
-//                                                // heard as a Reed-Solomon detection are dropped
+//                                   // heard as a Reed-Solomon detection are dropped (only then)
 // and may supply (the default here rejects nothing):
 //   bool MisreadsRingEntry(const _WATERMARK_Detection_t& d) const;
 //                        // d (absolute start and end) is a misreading of what the ring holds
@@ -45,21 +44,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "audiocore/LocalJsonDocument.h"
 #include "decoders/tesk6/TeskDetectionJson.h"
 #include "decoders/tesk6/WatermarkDetection.h"
 #include "dsp/CUCCValidator.h"
-
-// Whether Family drops standard readings of Reed-Solomon identifiers heard on the channel.
-template <class Family, class = void>
-struct TeskDropsHeardReedSolomonReadings : std::false_type {};
-template <class Family>
-struct TeskDropsHeardReedSolomonReadings<
-    Family, std::void_t<decltype(Family::kDropHeardReedSolomonReadings)>>
-    : std::bool_constant<Family::kDropHeardReedSolomonReadings> {};
 
 template <class Family, int RingSize>
 class CTeskDCFilter {
@@ -256,7 +246,7 @@ private:
         // The standard reading of a Reed-Solomon message names a code that was never sent;
         // it neither pairs nor confirms.
         if (c.layer == 1 && family.ReadsAsReedSolomon(c)) return;
-        constexpr bool kHeardRs = TeskDropsHeardReedSolomonReadings<Family>::value;
+        constexpr bool kHeardRs = Family::kDropHeardReedSolomonReadings;
         if constexpr (kHeardRs) {
             if (c.layer == 1 && ReadsHeardIdentifier(c)) return;
         }
@@ -371,9 +361,9 @@ private:
         for (const Entry& e : m_ring) {
             if (!e.used || e.det.layer != 0 || !e.reportedPair) continue;
             if (e.det.timestamp > 0x1FFFFFFFu || d.strength >= e.det.strength) continue;
-            const int32_t phase = std::abs(int32_t(d.phase) - int32_t(e.det.phase));
-            if (std::min(phase, Family::kProgramPhaseModulus - phase) > Family::kStraddlePhase)
-                continue;
+            const int32_t offset = std::abs(int32_t(d.phase) - int32_t(e.det.phase));
+            const int32_t phase = std::min(offset, Family::kProgramPhaseModulus - offset);
+            if (phase > Family::kStraddlePhase) continue;
             const int32_t ms = int32_t(end - e.det.end);
             if (std::abs(ms) > int32_t(Family::kMaxGapMs)) continue;
             const int32_t seconds = (ms >= 0 ? ms + 500 : ms - 500) / 1000;
@@ -390,9 +380,7 @@ private:
             // A weaker reading in the reported code's own slot (phase within the pairing
             // tolerance) with its time code but other content: one encoder sends one program
             // message per slot, so this is that message with a data symbol misread.
-            if (onTime &&
-                std::min(phase, Family::kProgramPhaseModulus - phase) <= Family::kSlotPhase)
-                return true;
+            if (onTime && phase <= Family::kSlotPhase) return true;
             bool match = true;
             for (int i = 0; i < n && match; ++i)
                 match = mine[i] == theirs[i] || mine[i] == theirs[i + 1] ||

@@ -46,6 +46,19 @@ int64_t SentAt(const std::vector<Tesk6Emission>& sched, int layer, double second
     return ts;
 }
 
+// Every code the decoder hands on in raw display for one channel of audio; filtered
+// display is switched back on afterwards.
+std::vector<t6test::Code> RawCodes(const std::vector<int16_t>& audio) {
+    bTwRawOutput = true;
+    std::vector<t6test::Code> codes;
+    {
+        t6test::MeterHarness raw(1);
+        for (const auto& hc : raw.Feed({audio}, true)) codes.push_back(t6test::ParseCode(hc.text));
+    }
+    bTwRawOutput = false;
+    return codes;
+}
+
 class Tesk6EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -308,18 +321,12 @@ TEST_F(Tesk6EndToEnd, ProgramReadAcrossSymbolBoundariesGivesNoOtherCode) {
     const auto sched = g.Schedule(seconds + 5.0);
     const auto audio = MakeAudio(g, seconds, kRatioDb, 107);
 
-    bTwRawOutput = true;
-    int misread = 0;
-    {
-        t6test::MeterHarness raw(1);
-        for (const auto& hc : raw.Feed({audio}, true)) {
-            const t6test::Code code = t6test::ParseCode(hc.text);
-            if (code.layer == "PROG" && code.sid != p.sid) ++misread;
-        }
-    }
+    const auto raw = RawCodes(audio);
+    const auto misread = std::count_if(raw.begin(), raw.end(), [&](const t6test::Code& code) {
+        return code.layer == "PROG" && code.sid != p.sid;
+    });
     ASSERT_GE(misread, 2) << "the audio no longer shows the misreading";
 
-    bTwRawOutput = false;
     t6test::MeterHarness h(1);
     int reported = 0;
     for (const auto& hc : h.Feed({audio}, true)) {
@@ -351,20 +358,13 @@ TEST_F(Tesk6EndToEnd, DeepStandardReadingOfHeardIdentifierIsNotReported) {
     const std::vector<float> host = SignalMix::MakeHost(HostKind::WhiteNoise, wm.size(), 0.1, 25);
     const auto audio = SignalMix::ToInt16(SignalMix::Mix(wm, host, kRatioDb));
 
-    bTwRawOutput = true;
-    int deep = 0;
-    {
-        t6test::MeterHarness raw(1);
-        for (const auto& hc : raw.Feed({audio}, true)) {
-            const t6test::Code code = t6test::ParseCode(hc.text);
-            // Symbols 1 and 2 of the identifier (58, 1) with the last symbol off the parity.
-            if (code.layer == "COMM_STD" && code.sid == 29703 && (code.timestamp & 0x7F) > 9)
-                ++deep;
-        }
-    }
+    const auto raw = RawCodes(audio);
+    // Symbols 1 and 2 of the identifier (58, 1) with the last symbol off the parity.
+    const auto deep = std::count_if(raw.begin(), raw.end(), [](const t6test::Code& code) {
+        return code.layer == "COMM_STD" && code.sid == 29703 && (code.timestamp & 0x7F) > 9;
+    });
     ASSERT_GE(deep, 2) << "the audio no longer shows the misreading";
 
-    bTwRawOutput = false;
     t6test::MeterHarness h(1);
     int rs = 0;
     for (const auto& hc : h.Feed({audio}, true)) {
