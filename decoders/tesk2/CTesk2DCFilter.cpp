@@ -107,18 +107,27 @@ bool CTesk2DCFilter::MisreadsRingEntry(const _WATERMARK_Detection_t& d) const {
             continue;
         }
         if (d.layer == 2) continue;  // the same identifier or another: confirmation decides
-        const int r = ValidateDetection(d, e.det, 1);
-        if (r == 2) {
-            // Phases agree, the time codes agree and the content does not. A program SID
-            // whose readings differ only between PC and FD is left to the callback's
-            // distribution tally, which settles it by the majority.
-            const bool programDists =
-                (d.dist == 1 || d.dist == 2) && (e.det.dist == 1 || e.det.dist == 2);
-            if (d.layer == 0 && d.sid == e.det.sid && d.dst == e.det.dst && programDists) continue;
-            return true;
-        }
+        // Phases agree, the time codes agree and the content does not. A program SID whose
+        // readings differ only between PC and FD is one code to SameCode: the callback's
+        // distribution tally settles it by the majority.
+        if (ValidateDetection(d, e.det, 1) == 2 && !SameCode(d, e.det)) return true;
     }
     return false;
+}
+
+bool CTesk2DCFilter::SameSlot(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b) {
+    const int32_t modulus = a.layer == 0 ? 2 * kPhaseModulus : kPhaseModulus;
+    return CircData_Abs_Difference(a.phase % modulus, b.phase % modulus, modulus) <=
+           kMaxPhaseDifference;
+}
+
+bool CTesk2DCFilter::SameCode(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b) {
+    if (a.layer == 2) return a.commId == b.commId;
+    const int r = ValidateDetection(a, b, 1);
+    if (r == 3) return true;
+    // Time codes agree and only the program distribution differs between PC and FD.
+    const bool programDists = (a.dist == 1 || a.dist == 2) && (b.dist == 1 || b.dist == 2);
+    return r == 2 && a.layer == 0 && programDists && a.sid == b.sid && a.dst == b.dst;
 }
 
 void CTesk2DCFilter::ClearDetection(_WATERMARK_Detection_t& d) {

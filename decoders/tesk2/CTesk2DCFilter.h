@@ -8,7 +8,9 @@
 // with timestamp -1. Commercial detections (standard, and Reed-Solomon ones
 // with a valid commId) are confirmed only by one read from separate audio
 // with the same content (IndependentCommercial). A reading that contradicts a
-// code confirmed in the same message slot (MisreadsRingEntry) is dropped.
+// code confirmed in the same message slot (MisreadsRingEntry) is dropped, and two
+// readings of one code don't pair when another code was confirmed in their slot
+// between them (SameSlot, SameCode).
 #ifndef TAVIK_DECODERS_TESK2_CTESK2DCFILTER_H
 #define TAVIK_DECODERS_TESK2_CTESK2DCFILTER_H
 
@@ -111,6 +113,15 @@ public:
     static constexpr int32_t AdjacentMs(uint32_t layer) {
         return (int32_t(layer == 0 ? 2 : 1) * 748 - 704 / 2) * 8 / 3;
     }
+
+    // True when the readings a and b lie in one message slot: phases within 6 frames on the
+    // layer's repetition (1496 frames for programs, 748 for commercials).
+    static bool SameSlot(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b);
+    // True when a and b name one code: the same commId (Reed-Solomon), or the same SID,
+    // distribution and DST flag with time codes that agree with the time between them within
+    // 2 s. A program SID read now PC, now FD is one code (the callback's distribution tally
+    // settles it).
+    static bool SameCode(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b);
 
     // Transmitted symbols 1 to 10 of the standard message whose fields d holds.
     static void StandardSymbols(const _WATERMARK_Detection_t& d, uint32_t sym[10]);

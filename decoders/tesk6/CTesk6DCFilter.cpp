@@ -1,5 +1,6 @@
 #include "decoders/tesk6/CTesk6DCFilter.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "dsp/CUCCValidator.h"
@@ -100,6 +101,36 @@ bool CTesk6DCFilter::IndependentCommercial(const _WATERMARK_Detection_t& a,
     const double span = double(int32_t(a.end - a.start)) / 1000.0;
     const double gap = (a.elapsedTime - span) - b.elapsedTime;
     return gap > 0 && gap * 1000.0 <= double(maxGap);
+}
+
+bool CTesk6DCFilter::MisreadsRingEntry(const _WATERMARK_Detection_t& d) const {
+    if (d.layer != 2 || d.quality >= 50000) return false;
+    const Entry* ring = Ring();
+    for (int i = 0; i < kRingSize; ++i) {
+        const Entry& e = ring[i];
+        if (!e.used || e.inert || !e.reportedPair || e.det.layer != 1) continue;
+        if (CircData_Abs_Difference(d.phase % 50, e.det.phase % 50, 50) > kSlotPhase) continue;
+        const int32_t apart = CircData_Signed_Difference(int32_t(d.end), int32_t(e.det.end),
+                                                         kTimeModulusMs);
+        if (std::abs(apart) > int32_t(kMaxGapMs)) continue;
+        uint8_t standard[kProgramDataSymbols];
+        ProgramDataSymbols(e.det, standard);
+        int agree = 0;
+        for (int k = 0; k < 5; ++k)
+            agree += standard[k] == uint8_t((d.commId >> (7 * (4 - k))) & 0x7F);
+        if (agree >= 4) return true;
+    }
+    return false;
+}
+
+bool CTesk6DCFilter::SameSlot(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b) {
+    const int32_t modulus = a.layer == 0 ? kProgramPhaseModulus : 50;
+    return CircData_Abs_Difference(a.phase % modulus, b.phase % modulus, modulus) <= kSlotPhase;
+}
+
+bool CTesk6DCFilter::SameCode(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b) {
+    if (a.layer == 2) return a.commId == b.commId;
+    return ValidateDetection(a, b, 1, 0xFFFFFFFFu) == 3;
 }
 
 void CTesk6DCFilter::emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out) {

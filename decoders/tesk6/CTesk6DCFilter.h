@@ -13,7 +13,10 @@
 // confirmed Reed-Solomon detection in the ring. A weaker program reading a few
 // frames off a reported code, each of whose symbols is that code's at the same or
 // a neighbouring place, is a reading across symbol boundaries and is dropped; so is a
-// weaker one in the code's own slot with its time code and other content.
+// weaker one in the code's own slot with its time code and other content. A
+// Reed-Solomon reading decoded with a correction whose identifier is a confirmed
+// standard commercial's first symbols never pairs (MisreadsRingEntry), and two readings
+// of one code don't pair when another code was confirmed in their slot between them.
 #ifndef TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 
@@ -85,6 +88,25 @@ public:
     // identifies a Reed-Solomon message on air.
     static bool StandardReadsIdentifier(const _WATERMARK_Detection_t& d,
                                         const _WATERMARK_Detection_t& rs);
+
+    // True when the Reed-Solomon detection d (start and end as absolute times, like the
+    // ring's) was decoded with a correction (quality below 50000) and its identifier is a
+    // standard commercial message confirmed in the same slot (phases within 2 of 50 frames,
+    // at most kMaxGapMs apart): at least four of its five data symbols are that message's
+    // symbols 1 to 5. Both kinds share marker and layer, and a standard message one symbol
+    // off a code word decodes with one correction; while its running last symbol passes
+    // through the word's parity it does so again and again with the same identifier. An
+    // unrelated identifier agrees so about once in 50 million. Such a reading neither pairs
+    // nor confirms.
+    bool MisreadsRingEntry(const _WATERMARK_Detection_t& d) const;
+
+    // True when the readings a and b lie in one message slot: phases within 2 frames on the
+    // layer's repetition (150 frames for programs, 50 for commercials).
+    static bool SameSlot(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b);
+    // True when a and b name one code: the same commId (Reed-Solomon), or the same SID,
+    // distribution and flags with time codes that agree with the time between them within
+    // 2 s.
+    static bool SameCode(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b);
 
     // Appends the record as one detection text (decoder format).
     static void emitDetection(const _WATERMARK_Detection_t& d, std::vector<std::string>& out);

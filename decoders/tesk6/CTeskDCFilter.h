@@ -31,6 +31,10 @@
 //   static bool StandardReadsIdentifier(const _WATERMARK_Detection_t& standard,
 //                                       const _WATERMARK_Detection_t& rs);
 //                                   // heard as a Reed-Solomon detection are dropped (only then)
+//   static bool SameSlot(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b);
+//                        // the two readings lie in one message slot
+//   static bool SameCode(const _WATERMARK_Detection_t& a, const _WATERMARK_Detection_t& b);
+//                        // and name one code (content, and time code at their distance)
 // and may supply (the default here rejects nothing):
 //   bool MisreadsRingEntry(const _WATERMARK_Detection_t& d) const;
 //                        // d (absolute start and end) is a misreading of what the ring holds
@@ -50,6 +54,7 @@
 #include "decoders/tesk6/TeskDetectionJson.h"
 #include "decoders/tesk6/WatermarkDetection.h"
 #include "dsp/CUCCValidator.h"
+#include "dsp/CircData.h"
 
 template <class Family, int RingSize>
 class CTeskDCFilter {
@@ -298,6 +303,11 @@ private:
             if constexpr (kHeardRs) {
                 if (c.layer == 1 && r == 3 && ReadsHeardIdentifier(old.det)) r = 0;
             }
+            // Another code confirmed in this slot between the two standard readings was on
+            // air there meanwhile: one encoder sends one message per slot, so the two agree in
+            // a misreading that repeats (a symbol the other families' tones keep pushing one
+            // way), not in a code. (Reed-Solomon identifiers are left to their confirmation.)
+            if (c.layer != 2 && (r == 1 || r == 3) && SlotTakenBetween(old, fresh)) r = 0;
             if (c.layer == 0 && r == 1) {
                 for (Entry* e : {&old, &fresh}) {
                     if (e->reportedSingle) continue;
@@ -314,6 +324,34 @@ private:
             }
         }
         m_writeIndex = (m_writeIndex + 1) % kRingSize;
+    }
+
+    // True when another code was on air in the slot of the readings `older` and `fresh`
+    // between them: the ring holds two confirmed readings (reported in pairs) of one code
+    // other than theirs in that slot (Family::SameSlot, Family::SameCode) whose last symbols
+    // lie after older's and before fresh's. A real change of code at an encoder ends the old
+    // code's readings before the new one's begin, so it never meets this. Unconfirmed
+    // readings, or a single confirmed one, don't count: a misreading that repeats, once
+    // reported, would then hold back the true code around it.
+    bool SlotTakenBetween(const Entry& older, const Entry& fresh) const {
+        const Family& family = static_cast<const Family&>(*this);
+        auto between = [&](const Entry& e) {
+            if (&e == &older || &e == &fresh || !e.used || e.inert ||
+                e.det.layer != fresh.det.layer || !family.SameSlot(e.det, fresh.det))
+                return false;
+            return CircData_Signed_Difference(int32_t(e.det.end), int32_t(older.det.end),
+                                              Family::kTimeModulusMs) > 0 &&
+                   CircData_Signed_Difference(int32_t(fresh.det.end), int32_t(e.det.end),
+                                              Family::kTimeModulusMs) > 0;
+        };
+        for (const Entry& e : m_ring) {
+            if (!e.reportedPair || !between(e) || family.SameCode(e.det, fresh.det)) continue;
+            for (const Entry& again : m_ring)
+                if (&again != &e && again.reportedPair && between(again) &&
+                    family.SameCode(again.det, e.det))
+                    return true;
+        }
+        return false;
     }
 
     // True when the data symbols of the program detection d (the time code's

@@ -156,3 +156,38 @@ TEST(Tesk2EndToEnd, StandardReadingOfAConfirmedReedSolomonIdentifier) {
         EXPECT_EQ(ChannelFault(reports, 0, e, &first), "");
     }
 }
+
+// Single repetitions of a confirmed program and of a confirmed standard commercial read the
+// same way twice, with symbol 4 (the SID's last bit and the time code's top bits) other than
+// sent, 16 to 20 s apart. Both SID and time code then differ from the true code's, so the rule
+// against contradictions in the same or the next repetition does not apply, and the two
+// misreadings agree with each other and used to reach the host as a pair; the true code,
+// confirmed between them, shows the slot was taken.
+TEST(Tesk2EndToEnd, MisreadingsAroundAConfirmedCodeDoNotConfirm) {
+    const Tesk2Message program{Tesk2Kind::ProgramStandard, 0x2B1D, 946000000, 0.5, 1};
+    Tesk2Message programMisread = program;
+    programMisread.sid ^= 1;
+    programMisread.timestamp ^= 5u << 28;
+    const Tesk2Message commercial{Tesk2Kind::CommercialStandard, 0x6E41, 978753123, 0.5, 0};
+    Tesk2Message commercialMisread = commercial;
+    commercialMisread.sid ^= 1;
+    commercialMisread.timestamp ^= 2u << 28;
+    struct Case {
+        Tesk2Message sent, misread;
+        std::vector<int> reps;
+        const char* layer;
+        const char* dist;
+    };
+    for (const Case& k : {Case{program, programMisread, {6, 11}, "PROG", "PC"},
+                          Case{commercial, commercialMisread, {12, 20}, "COMM_STD", "COMM_STD"}}) {
+        SCOPED_TRACE(k.layer);
+        const auto reports =
+            RunMeter({InPinkNoise(Replaced(k.sent, k.misread, 50.0, k.reps), -20.0, 33)}, 48000);
+        Expected e;
+        e.msg = k.sent;
+        e.layer = k.layer;
+        e.dist = k.dist;
+        double first = 1e9;
+        EXPECT_EQ(ChannelFault(reports, 0, e, &first), "");
+    }
+}

@@ -12,6 +12,7 @@
 #include "app/HostInterface.h"
 #include "decoders/tesk6/CTesk6Decoder.h"
 #include "dsp/CUCCValidator.h"
+#include "dsp/ReedSolomon.h"
 #include "generators/SignalMix.h"
 #include "generators/Tesk6Generator.h"
 
@@ -375,4 +376,54 @@ TEST_F(Tesk6EndToEnd, DeepStandardReadingOfHeardIdentifierIsNotReported) {
         ++rs;
     }
     EXPECT_GE(rs, 10);
+}
+
+// A standard commercial message whose symbols 1 to 6 begin a Reed-Solomon code word with a
+// valid identifier: every repetition is then one symbol (the running last one) off that
+// word, and the Reed-Solomon block decodes it with one correction as the identifier. The
+// decoder reports those readings (raw display shows them); the filtered path reports only
+// the standard commercial on air.
+TEST_F(Tesk6EndToEnd, CorrectedReedSolomonReadingOfAStandardCommercialIsNotReported) {
+    RsCodeParams rs;
+    RS_Init(7, 5, 7, RS_7_5_TABLES_CODEGENPOLY, RS_7_5_TABLES_LOOKUPGF, RS_7_5_TABLES_LOOKUPGFINV,
+            RS_7_5_TABLES_LOOKUPGFREV, &rs);
+    Tesk6Message m;
+    m.kind = Tesk6Kind::CommercialStandard;
+    m.timestamp = 505360000u & ~0x3FFFu;  // time symbols 4 and 5 fixed, 6 and 7 set below
+    uint64_t id = 0;
+    uint8_t word[7];
+    for (m.sid = 20000;; ++m.sid) {
+        Tesk6Message probe = m;
+        uint8_t sym[8];
+        Tesk6Generator::Symbols(probe, probe.timestamp, sym);
+        for (int i = 0; i < 5; ++i) word[i] = sym[i + 1];
+        id = 0;
+        for (int i = 0; i < 5; ++i) id = (id << 7) | word[i];
+        if (CUCCValidator::IsValidCommID(long(id))) break;
+    }
+    RS_Encode(word, 5, word + 5, &rs);
+    // Symbol 6 (time code bits 7 to 13) is the word's first parity symbol; the last symbol
+    // runs through a half of its range that leaves out the second parity symbol.
+    m.timestamp |= uint32_t(word[5]) << 7 | (word[6] < 64 ? 64u : 1u);
+    Tesk6Generator g(48000);
+    g.Add(m);
+    const auto audio = MakeAudio(g, 60.0, kRatioDb, 27);
+
+    const std::string misread = HexId(id);
+    const auto raw = RawCodes(audio);
+    ASSERT_GE(std::count_if(raw.begin(), raw.end(),
+                            [&](const t6test::Code& c) { return c.commId == misread; }),
+              2)
+        << "the audio no longer shows the misreading";
+
+    t6test::MeterHarness h(1);
+    int standard = 0;
+    for (const auto& hc : h.Feed({audio}, true)) {
+        const t6test::Code c = t6test::ParseCode(hc.text);
+        ASSERT_TRUE(c.ok) << hc.text;
+        EXPECT_EQ(c.layer, "COMM_STD") << hc.text;
+        EXPECT_EQ(c.sid, m.sid) << hc.text;
+        ++standard;
+    }
+    EXPECT_GE(standard, 10);
 }

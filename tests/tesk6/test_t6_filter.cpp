@@ -462,6 +462,7 @@ TEST_F(T6Callback, StateOfCodesGoneQuietIsForgotten) {
         }
         Det s = At(t + 10.0, 90000 + (long long)t);
         s.sid = 7;
+        s.phase = 40;  // another encoder's slot: the changing codes' one is taken
         cb.ResultCallback(Json(s));
         lastSteady = s.elapsed;
         most = std::max(most, cb.RememberedIds());
@@ -478,6 +479,7 @@ TEST_F(T6Callback, StateOfCodesGoneQuietIsForgotten) {
     const size_t before = report.codes.size();
     Det s = At(lastSteady + 1.6, 90000 + 6 * 3600);
     s.sid = 7;
+    s.phase = 40;
     cb.ResultCallback(Json(s));
     EXPECT_EQ(report.codes.size(), before);
 }
