@@ -159,6 +159,8 @@ private:
     static constexpr int32_t kStraddlePhase = 5;
     // Readings of one message in one slot: phases within the pairing tolerance.
     static constexpr int32_t kSlotPhase = 2;
+    // A message's symbols lie 6 frames apart.
+    static constexpr int32_t kSymbolFrames = 6;
 
     uint32_t m_maxGap;
     RsCodeParams m_rs;

@@ -257,7 +257,9 @@ private:
         }
         const uint32_t now = Family::BlockTimeMs(c.sampleBlockIndex);
         if constexpr (Family::kDropDisplacedPrograms) {
-            if (c.layer == 0 && (DisplacedProgram(c) || StraddledProgram(c, now - c.end))) return;
+            if (c.layer == 0 && (DisplacedProgram(c) || StraddledProgram(c, now - c.end) ||
+                                 ShiftedProgram(c, now - c.end)))
+                return;
         }
         _WATERMARK_Detection_t absolute = c;
         absolute.start = now - c.start;
@@ -391,7 +393,8 @@ private:
     // with a wrong time code). Compared with the reported code's symbols at d's time (its
     // time code advanced by the seconds between them), within Family::kMaxGapMs. A weaker
     // reading in the code's own slot (Family::kSlotPhase) that agrees with its time code but
-    // not its content is that code misread as well.
+    // not its content, or whose data symbols are the code's but one, is that code misread as
+    // well.
     bool StraddledProgram(const _WATERMARK_Detection_t& d, uint32_t end) const {
         constexpr int n = Family::kProgramDataSymbols;
         uint8_t mine[n + 1];
@@ -419,11 +422,53 @@ private:
             // tolerance) with its time code but other content: one encoder sends one program
             // message per slot, so this is that message with a data symbol misread.
             if (onTime && phase <= Family::kSlotPhase) return true;
+            // So is one there whose data symbols are the code's but one (its time code then
+            // differs as well when that symbol carries time bits).
+            int differ = 0;
+            for (int i = 0; i < n; ++i) differ += mine[i] != theirs[i];
+            if (differ <= 1 && phase <= Family::kSlotPhase) return true;
             bool match = true;
             for (int i = 0; i < n && match; ++i)
                 match = mine[i] == theirs[i] || mine[i] == theirs[i + 1] ||
                         (i > 0 && mine[i] == theirs[i - 1]);
             if (match) return true;
+        }
+        return false;
+    }
+
+    // True when the program detection d, whose last symbol ended at `end` (ms, the ring's
+    // clock), is a reported code read a whole symbol early or late: its phase lies one
+    // symbol spacing (Family::kSymbolFrames, within Family::kSlotPhase) from the code's on
+    // the message clock, and its data symbols are that code's (its time code advanced to d's
+    // time) one place on, all but one. The symbol that the shifted reading takes from beyond
+    // the message (the marker, or the running last symbol) is not compared, and one other may
+    // differ: the accumulation of a shifted reading misreads a further symbol now and then.
+    // An unrelated code agrees so by chance about once in 27 million comparisons.
+    bool ShiftedProgram(const _WATERMARK_Detection_t& d, uint32_t end) const {
+        constexpr int n = Family::kProgramDataSymbols;
+        constexpr int32_t modulus = Family::kProgramPhaseModulus;
+        uint8_t mine[n + 1];
+        Family::ProgramSymbolsAt(d, 0, mine);
+        for (const Entry& e : m_ring) {
+            if (!e.used || e.inert || e.det.layer != 0 || !e.reportedPair) continue;
+            if (e.det.timestamp > 0x1FFFFFFFu) continue;
+            const int32_t offset = CircData_Signed_Difference(int32_t(d.phase % modulus),
+                                                              int32_t(e.det.phase % modulus),
+                                                              modulus);
+            if (std::abs(std::abs(offset) - Family::kSymbolFrames) > Family::kSlotPhase) continue;
+            const int32_t ms = int32_t(end - e.det.end);
+            if (std::abs(ms) > int32_t(Family::kMaxGapMs)) continue;
+            const int32_t seconds = (ms >= 0 ? ms + 500 : ms - 500) / 1000;
+            uint8_t theirs[n + 1];
+            Family::ProgramSymbolsAt(e.det, seconds, theirs);
+            for (const int shift : {-1, 1}) {  // d's symbol i is the code's symbol i + shift
+                int differ = 0;
+                for (int i = 0; i < n; ++i) {
+                    const int j = i + shift;
+                    if (j >= 0 && j < n) differ += mine[i] != theirs[j];
+                }
+                if (differ <= 1) return true;
+            }
         }
         return false;
     }

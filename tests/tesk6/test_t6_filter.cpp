@@ -31,6 +31,7 @@ struct Det {
     long long timestamp = 1000;
     std::string dist = "FD1";
     unsigned transmission = 0;
+    unsigned dst = 0;
     long long sampleBlockIndex = -1;  // -1: from the elapsed time (last symbol 1.5 s earlier)
     double elapsed = 10.0;
     unsigned redundant = 0;
@@ -53,7 +54,7 @@ std::string Json(const Det& d) {
          ",\"quality\":8,\"strength\":" + std::to_string(d.strength) +
          ",\"depth\":0,\"phase\":" + std::to_string(d.phase) +
          ",\"timestamp\":" + std::to_string(d.timestamp) +
-         ",\"dst\":0,\"systemTime\":0,\"dist\":\"" + d.dist +
+         ",\"dst\":" + std::to_string(d.dst) + ",\"systemTime\":0,\"dist\":\"" + d.dist +
          "\",\"transmission\":" + std::to_string(d.transmission) +
          ",\"sampleBlockIndex\":" + std::to_string(block) +
          ",\"redundantCommStd\":" + std::to_string(d.redundant) + "}}";
@@ -184,6 +185,7 @@ Det ProgramFromSymbols(const std::vector<int>& w, double t, int phase = -1, int 
     d.sid = unsigned((w[0] << 9) | (w[1] << 2) | (w[2] >> 5));
     d.transmission = unsigned((w[2] >> 4) & 1);
     d.dist = kDist[(w[2] >> 2) & 3];
+    d.dst = unsigned((w[2] >> 1) & 1);
     if (phase >= 0) d.phase = unsigned(phase);
     if (strength >= 0) d.strength = strength;
     return d;
@@ -220,7 +222,9 @@ TEST(T6DCFilter, DisplacedProgramReadingsAreDropped) {
 // - across symbol boundaries: a reading a few frames off takes each symbol from where it
 //   meets a neighbour (here symbols 1, 2 and 5 from the next place);
 // - in the code's own slot, on its time code, with a data symbol misread (one encoder
-//   sends one program message per slot).
+//   sends one program message per slot), or with any one data symbol misread;
+// - a whole symbol early or late (one symbol spacing, 6 frames, off its phase), with one
+//   further symbol misread, however strong.
 // The same symbols are a code of their own far off that phase or when read stronger.
 TEST(T6DCFilter, WeakerMisreadingsNearAReportedCodeAreDropped) {
     const std::vector<int> trueCode = {34, 38, 45, 112, 113, 103, 37};
@@ -228,6 +232,13 @@ TEST(T6DCFilter, WeakerMisreadingsNearAReportedCodeAreDropped) {
     std::vector<int> otherSid = trueCode;
     otherSid[1] = 57;
     otherSid[6] += 10;
+    std::vector<int> otherTime = trueCode;  // the SID's last bits and the time code's top bit
+    otherTime[2] ^= 0x21;
+    otherTime[6] += 10;
+    // A whole symbol late (the marker's place read as symbol 1) or early (the running last
+    // symbol read as symbol 6), each with one further symbol misread.
+    const std::vector<int> late = {99, 34, 38, 45, 112, 100, 47};
+    const std::vector<int> early = {38, 45, 112, 113, 9, 77, 47};
     const struct {
         const std::vector<int>* reading;
         unsigned phase;
@@ -235,7 +246,9 @@ TEST(T6DCFilter, WeakerMisreadingsNearAReportedCodeAreDropped) {
         int reported;
     } kCases[] = {{&straddled, 13, 150, 0}, {&straddled, 7, 150, 0}, {&straddled, 30, 150, 2},
                   {&straddled, 13, 900, 2}, {&otherSid, 10, 150, 0}, {&otherSid, 12, 150, 0},
-                  {&otherSid, 20, 150, 2},  {&otherSid, 10, 900, 2}};
+                  {&otherSid, 20, 150, 2},  {&otherSid, 10, 900, 2},  {&otherTime, 10, 150, 0},
+                  {&otherTime, 10, 900, 2}, {&late, 16, 900, 0},      {&late, 30, 150, 2},
+                  {&early, 4, 900, 0},      {&early, 40, 150, 2}};
     for (const auto& k : kCases) {
         SCOPED_TRACE(testing::Message() << (*k.reading)[1] << " at phase " << k.phase);
         CTesk6DCFilter f;
