@@ -110,7 +110,11 @@ bool CTesk2DCFilter::MisreadsRingEntry(const _WATERMARK_Detection_t& d) const {
         // Phases agree, the time codes agree and the content does not. A program SID whose
         // readings differ only between PC and FD is one code to SameCode: the callback's
         // distribution tally settles it by the majority.
-        if (ValidateDetection(d, e.det, 1) == 2 && !SameCode(d, e.det)) return true;
+        const int r = ValidateDetection(d, e.det, 1);
+        if (r == 2 && !SameCode(d, e.det)) return true;
+        // A standard commercial with the confirmed one's SID and another time code: its time
+        // symbols misread. (Program readings so are left to the callback's time-code anchors.)
+        if (r == 1 && d.layer == 1) return true;
     }
     return false;
 }

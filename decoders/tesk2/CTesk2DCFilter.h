@@ -79,7 +79,8 @@ public:
     //    whose time code agrees with the entry's (as a pair's must) but whose content (SID,
     //    distribution, DST flag) differs: one encoder sends one message per slot, so the two
     //    cannot both be on air (a program SID read now PC, now FD is not a contradiction: the
-    //    callback's distribution tally settles those);
+    //    callback's distribution tally settles those), or a standard commercial reading with
+    //    the entry's content and another time code (its time symbols misread);
     //  - or d and the entry are the two commercial kinds, a Reed-Solomon code word and a
     //    standard message, that SameCommercialWord finds to be one reading of the other.
     //    Both kinds share the commercial tones and marker: a Reed-Solomon message reads as a

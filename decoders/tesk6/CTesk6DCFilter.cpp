@@ -105,20 +105,34 @@ bool CTesk6DCFilter::IndependentCommercial(const _WATERMARK_Detection_t& a,
 
 bool CTesk6DCFilter::MisreadsRingEntry(const _WATERMARK_Detection_t& d) const {
     if (d.layer != 2 || d.quality >= 50000) return false;
+    // The reading's whole code word: the identifier's five symbols and the two parity symbols.
+    uint8_t word[7];
+    for (int i = 0; i < 5; ++i) word[i] = uint8_t((d.commId >> (7 * (4 - i))) & 0x7F);
+    RS_Encode(word, 5, word + 5, &m_rs);
     const Entry* ring = Ring();
     for (int i = 0; i < kRingSize; ++i) {
         const Entry& e = ring[i];
         if (!e.used || e.inert || !e.reportedPair || e.det.layer != 1) continue;
-        if (CircData_Abs_Difference(d.phase % 50, e.det.phase % 50, 50) > kSlotPhase) continue;
         const int32_t apart = CircData_Signed_Difference(int32_t(d.end), int32_t(e.det.end),
                                                          kTimeModulusMs);
         if (std::abs(apart) > int32_t(kMaxGapMs)) continue;
         uint8_t standard[kProgramDataSymbols];
         ProgramDataSymbols(e.det, standard);
-        int agree = 0;
-        for (int k = 0; k < 5; ++k)
-            agree += standard[k] == uint8_t((d.commId >> (7 * (4 - k))) & 0x7F);
-        if (agree >= 4) return true;
+        // The two messages' spans overlap: phases within the displacement and the tolerance.
+        if (CircData_Abs_Difference(int32_t(d.phase % 50), int32_t(e.det.phase % 50), 50) >
+            kMaxDisplacement * kSymbolFrames + kSlotPhase)
+            continue;
+        for (int k = -kMaxDisplacement; k <= kMaxDisplacement; ++k) {
+            // Word position p read standard position p - k.
+            int overlap = 0, agree = 0;
+            for (int p = 0; p < 7; ++p) {
+                const int q = p - k;  // standard position (its running last symbol left out)
+                if (q < 0 || q >= kProgramDataSymbols) continue;
+                ++overlap;
+                agree += word[p] == standard[q];
+            }
+            if (overlap >= 4 && agree >= 4) return true;
+        }
     }
     return false;
 }

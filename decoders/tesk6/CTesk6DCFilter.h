@@ -90,14 +90,17 @@ public:
                                         const _WATERMARK_Detection_t& rs);
 
     // True when the Reed-Solomon detection d (start and end as absolute times, like the
-    // ring's) was decoded with a correction (quality below 50000) and its identifier is a
-    // standard commercial message confirmed in the same slot (phases within 2 of 50 frames,
-    // at most kMaxGapMs apart): at least four of its five data symbols are that message's
-    // symbols 1 to 5. Both kinds share marker and layer, and a standard message one symbol
-    // off a code word decodes with one correction; while its running last symbol passes
-    // through the word's parity it does so again and again with the same identifier. An
-    // unrelated identifier agrees so about once in 50 million. Such a reading neither pairs
-    // nor confirms.
+    // ring's) was decoded with a correction (quality below 50000) and its code word is a
+    // standard commercial message confirmed at most kMaxGapMs away, in a slot that overlaps
+    // d's (phases within kMaxDisplacement symbols of 6 frames, plus the pairing tolerance),
+    // read as it stands or displaced by up to kMaxDisplacement places: at least four of the
+    // word's symbols are the message's symbols at the same or the displaced place (the
+    // running last symbol left out). Both kinds share marker and layer, so two such
+    // messages can't both be on air there, and a standard message one symbol off a code
+    // word decodes with one correction; while its running last symbol passes through the
+    // word's parity it does so again and again with the same identifier. An unrelated
+    // identifier agrees so by chance about once in 3.6 million comparisons. Such a reading
+    // neither pairs nor confirms.
     bool MisreadsRingEntry(const _WATERMARK_Detection_t& d) const;
 
     // True when the readings a and b lie in one message slot: phases within 2 frames on the
@@ -161,6 +164,9 @@ private:
     static constexpr int32_t kSlotPhase = 2;
     // A message's symbols lie 6 frames apart.
     static constexpr int32_t kSymbolFrames = 6;
+    // Largest number of symbol places by which a Reed-Solomon reading of a standard message
+    // can stand off it (a decoding that takes a candidate next to the marker for it).
+    static constexpr int kMaxDisplacement = 2;
 
     uint32_t m_maxGap;
     RsCodeParams m_rs;

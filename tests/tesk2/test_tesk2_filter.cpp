@@ -436,3 +436,30 @@ TEST(Tesk2Filter, DisplacedReedSolomonReadingOfAConfirmedStandardCommercial) {
         EXPECT_EQ(rsReports, rsPhase == 300 ? 2 : 0) << "phase " << rsPhase;
     }
 }
+
+// A standard commercial confirmed in its slot, then read in the next repetition with its SID
+// and a time code 2^18 s off (time symbol 6 misread), and so again two repetitions later: the
+// misreading beside the confirmed code neither pairs nor confirms, so the two misreadings,
+// which agree with each other, are not reported.
+TEST(Tesk2Filter, StandardCommercialWithAMisreadTimeCodeBesideItsConfirmedCode) {
+    Det c;
+    c.layer = 1;
+    c.dist = 0;
+    c.sid = 16924;
+    c.timestamp = 978382199;
+    auto at = [](Det d, double seconds, uint32_t misread) {
+        d.elapsed += seconds;
+        d.timestamp += uint32_t(seconds + 0.5) + misread;
+        return d;
+    };
+    CTesk2DCFilter f;
+    std::vector<std::string> out;
+    EXPECT_EQ(f.ProcessDetection(Text(c), out), 0);
+    EXPECT_EQ(f.ProcessDetection(Text(at(c, 4, 0)), out), 2);
+    EXPECT_EQ(f.ProcessDetection(Text(at(c, 6, 1u << 18)), out), 0);
+    EXPECT_EQ(f.ProcessDetection(Text(at(c, 10, 1u << 18)), out), 0);
+    // Without the confirmed code the two readings are a code of their own.
+    CTesk2DCFilter g;
+    EXPECT_EQ(g.ProcessDetection(Text(at(c, 6, 1u << 18)), out), 0);
+    EXPECT_EQ(g.ProcessDetection(Text(at(c, 10, 1u << 18)), out), 2);
+}

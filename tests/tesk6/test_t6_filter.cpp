@@ -271,6 +271,43 @@ TEST(T6DCFilter, WeakerMisreadingsNearAReportedCodeAreDropped) {
     }
 }
 
+// A Reed-Solomon reading decoded with a correction whose code word is a confirmed standard
+// commercial message read one place on (four of its symbols the message's symbols 1 to 4) is
+// that message misread, and never pairs; the same identifier in a slot no standard message
+// overlaps is a code of its own.
+TEST(T6DCFilter, ReedSolomonReadingOfAConfirmedStandardCommercialIsDropped) {
+    const std::vector<int> standard = {43, 63, 33, 112, 98, 117, 67};
+    uint64_t id = 0;
+    for (int first = 1; first < 128; ++first) {
+        id = uint64_t(first) << 28;
+        for (int i = 0; i < 4; ++i) id |= uint64_t(standard[size_t(i)]) << (7 * (3 - i));
+        if (CUCCValidator::IsValidCommID(long(id))) break;
+    }
+    ASSERT_TRUE(CUCCValidator::IsValidCommID(long(id)));
+    char hex[24];
+    snprintf(hex, sizeof hex, "0x%llx", static_cast<unsigned long long>(id));
+    for (unsigned rsPhase : {13u, 40u}) {
+        SCOPED_TRACE(rsPhase);
+        CTesk6DCFilter f;
+        std::vector<std::string> out;
+        Det a = ProgramFromSymbols(standard, 10.0, 7);
+        std::vector<int> later = standard;
+        later[6] += 5;
+        Det b = ProgramFromSymbols(later, 15.0, 7);
+        a.layer = b.layer = "COMM_STD";
+        f.ProcessDetection(Json(a), out);
+        ASSERT_EQ(f.ProcessDetection(Json(b), out), 2);
+        int reported = 0;
+        for (double t : {20.0, 25.0}) {
+            Det r = At(t, -1, "COMM_RS");
+            r.commId = hex;
+            r.phase = rsPhase;
+            reported += f.ProcessDetection(Json(r), out);
+        }
+        EXPECT_EQ(reported, rsPhase == 13 ? 0 : 2);
+    }
+}
+
 TEST(T6DCFilter, ReedSolomonNeedsAValidCommIdTwiceAndBadTextsThrow) {
     CTesk6DCFilter f;
     std::vector<std::string> out;
