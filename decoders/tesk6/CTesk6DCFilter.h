@@ -13,10 +13,11 @@
 // confirmed Reed-Solomon detection in the ring. A weaker program reading a few
 // frames off a reported code, each of whose symbols is that code's at the same or
 // a neighbouring place, is a reading across symbol boundaries and is dropped; so is a
-// weaker one in the code's own slot with its time code and other content. A
-// Reed-Solomon reading decoded with a correction whose identifier is a confirmed
-// standard commercial's first symbols never pairs (MisreadsRingEntry), and two readings
-// of one code don't pair when another code was confirmed in their slot between them.
+// weaker one in the code's own slot with its time code and other content, or one data
+// symbol off, and a reading a whole symbol early or late. A Reed-Solomon reading
+// decoded with a correction whose code word is a confirmed standard commercial message,
+// as read or displaced, never pairs (MisreadsRingEntry), and two readings of one code
+// don't pair when another code was confirmed in their slot between them.
 #ifndef TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 
