@@ -257,8 +257,7 @@ private:
         }
         const uint32_t now = Family::BlockTimeMs(c.sampleBlockIndex);
         if constexpr (Family::kDropDisplacedPrograms) {
-            if (c.layer == 0 && (DisplacedProgram(c) || StraddledProgram(c, now - c.end) ||
-                                 ShiftedProgram(c, now - c.end)))
+            if (c.layer == 0 && (DisplacedProgram(c) || MisreadsReportedProgram(c, now - c.end)))
                 return;
         }
         _WATERMARK_Detection_t absolute = c;
@@ -384,67 +383,11 @@ private:
     }
 
     // True when the program detection d, whose last symbol ended at `end` (ms, the ring's
-    // clock), is a reading across symbol boundaries of a code the filter has already
-    // reported: a reading a fraction of a symbol spacing off the true one (phases within
-    // Family::kStraddlePhase frames on the message clock) takes each symbol from the
-    // stretch where that symbol and a neighbour meet, and so reads each data symbol as the
-    // true code's symbol at the same place or at the place before or after it. Such a
-    // reading is weaker than the true one and names a code never sent (or the true code
-    // with a wrong time code). Compared with the reported code's symbols at d's time (its
-    // time code advanced by the seconds between them), within Family::kMaxGapMs. A weaker
-    // reading in the code's own slot (Family::kSlotPhase) that agrees with its time code but
-    // not its content, or whose data symbols are the code's but one, is that code misread as
-    // well.
-    bool StraddledProgram(const _WATERMARK_Detection_t& d, uint32_t end) const {
-        constexpr int n = Family::kProgramDataSymbols;
-        uint8_t mine[n + 1];
-        Family::ProgramSymbolsAt(d, 0, mine);
-        for (const Entry& e : m_ring) {
-            if (!e.used || e.det.layer != 0 || !e.reportedPair) continue;
-            if (e.det.timestamp > 0x1FFFFFFFu || d.strength >= e.det.strength) continue;
-            const int32_t offset = std::abs(int32_t(d.phase) - int32_t(e.det.phase));
-            const int32_t phase = std::min(offset, Family::kProgramPhaseModulus - offset);
-            if (phase > Family::kStraddlePhase) continue;
-            const int32_t ms = int32_t(end - e.det.end);
-            if (std::abs(ms) > int32_t(Family::kMaxGapMs)) continue;
-            const int32_t seconds = (ms >= 0 ? ms + 500 : ms - 500) / 1000;
-            uint8_t theirs[n + 1];
-            Family::ProgramSymbolsAt(e.det, seconds, theirs);
-            // Another reading of the reported code itself (time within 2 s) is not straddled.
-            const uint32_t advanced = (e.det.timestamp + uint32_t(seconds)) & 0x1FFFFFFFu;
-            const int32_t late =
-                int32_t(((d.timestamp - advanced) + 0x10000000u) & 0x1FFFFFFFu) - 0x10000000;
-            const bool onTime = d.timestamp <= 0x1FFFFFFFu && std::abs(late) <= 2;
-            if (onTime && d.sid == e.det.sid && d.dist == e.det.dist && d.dst == e.det.dst &&
-                d.transmission == e.det.transmission)
-                continue;
-            // A weaker reading in the reported code's own slot (phase within the pairing
-            // tolerance) with its time code but other content: one encoder sends one program
-            // message per slot, so this is that message with a data symbol misread.
-            if (onTime && phase <= Family::kSlotPhase) return true;
-            // So is one there whose data symbols are the code's but one (its time code then
-            // differs as well when that symbol carries time bits).
-            int differ = 0;
-            for (int i = 0; i < n; ++i) differ += mine[i] != theirs[i];
-            if (differ <= 1 && phase <= Family::kSlotPhase) return true;
-            bool match = true;
-            for (int i = 0; i < n && match; ++i)
-                match = mine[i] == theirs[i] || mine[i] == theirs[i + 1] ||
-                        (i > 0 && mine[i] == theirs[i - 1]);
-            if (match) return true;
-        }
-        return false;
-    }
-
-    // True when the program detection d, whose last symbol ended at `end` (ms, the ring's
-    // clock), is a reported code read a whole symbol early or late: its phase lies one
-    // symbol spacing (Family::kSymbolFrames, within Family::kSlotPhase) from the code's on
-    // the message clock, and its data symbols are that code's (its time code advanced to d's
-    // time) one place on, all but one. The symbol that the shifted reading takes from beyond
-    // the message (the marker, or the running last symbol) is not compared, and one other may
-    // differ: the accumulation of a shifted reading misreads a further symbol now and then.
-    // An unrelated code agrees so by chance about once in 27 million comparisons.
-    bool ShiftedProgram(const _WATERMARK_Detection_t& d, uint32_t end) const {
+    // clock), misreads a program code the filter has already reported (in pairs, with a time
+    // code, within Family::kMaxGapMs): StraddledProgram or ShiftedProgram holds for it. Each
+    // code is compared by its symbols at d's time (its time code advanced by the seconds
+    // between them); one walk of the ring serves both rules.
+    bool MisreadsReportedProgram(const _WATERMARK_Detection_t& d, uint32_t end) const {
         constexpr int n = Family::kProgramDataSymbols;
         constexpr int32_t modulus = Family::kProgramPhaseModulus;
         uint8_t mine[n + 1];
@@ -452,23 +395,78 @@ private:
         for (const Entry& e : m_ring) {
             if (!e.used || e.inert || e.det.layer != 0 || !e.reportedPair) continue;
             if (e.det.timestamp > 0x1FFFFFFFu) continue;
-            const int32_t offset = CircData_Signed_Difference(int32_t(d.phase % modulus),
-                                                              int32_t(e.det.phase % modulus),
-                                                              modulus);
-            if (std::abs(std::abs(offset) - Family::kSymbolFrames) > Family::kSlotPhase) continue;
             const int32_t ms = int32_t(end - e.det.end);
             if (std::abs(ms) > int32_t(Family::kMaxGapMs)) continue;
             const int32_t seconds = (ms >= 0 ? ms + 500 : ms - 500) / 1000;
+            // d's phase less the code's on the message clock.
+            const int32_t offset = CircData_Signed_Difference(
+                int32_t(d.phase % modulus), int32_t(e.det.phase % modulus), modulus);
             uint8_t theirs[n + 1];
             Family::ProgramSymbolsAt(e.det, seconds, theirs);
-            for (const int shift : {-1, 1}) {  // d's symbol i is the code's symbol i + shift
-                int differ = 0;
-                for (int i = 0; i < n; ++i) {
-                    const int j = i + shift;
-                    if (j >= 0 && j < n) differ += mine[i] != theirs[j];
-                }
-                if (differ <= 1) return true;
+            if (StraddledProgram(d, mine, e.det, std::abs(offset), seconds, theirs) ||
+                ShiftedProgram(mine, offset, theirs))
+                return true;
+        }
+        return false;
+    }
+
+    // True when the program reading d (symbols `mine`) is a reading across symbol boundaries
+    // of the reported code `code` (symbols `theirs` at d's time, `seconds` later, phases
+    // `phase` frames apart): a reading a fraction of a symbol spacing off the true one
+    // (within Family::kStraddlePhase frames on the message clock) takes each symbol from the
+    // stretch where that symbol and a neighbour meet, and so reads each data symbol as the
+    // true code's symbol at the same place or at the place before or after it. Such a
+    // reading is weaker than the true one and names a code never sent (or the true code
+    // with a wrong time code). A weaker reading in the code's own slot (Family::kSlotPhase)
+    // that agrees with its time code but not its content, or whose data symbols are the
+    // code's but one, is that code misread as well.
+    static bool StraddledProgram(const _WATERMARK_Detection_t& d, const uint8_t* mine,
+                                 const _WATERMARK_Detection_t& code, int32_t phase,
+                                 int32_t seconds, const uint8_t* theirs) {
+        constexpr int n = Family::kProgramDataSymbols;
+        if (d.strength >= code.strength || phase > Family::kStraddlePhase) return false;
+        // Another reading of the reported code itself (time within 2 s) is not straddled.
+        const uint32_t advanced = (code.timestamp + uint32_t(seconds)) & 0x1FFFFFFFu;
+        const int32_t late =
+            int32_t(((d.timestamp - advanced) + 0x10000000u) & 0x1FFFFFFFu) - 0x10000000;
+        const bool onTime = d.timestamp <= 0x1FFFFFFFu && std::abs(late) <= 2;
+        if (onTime && d.sid == code.sid && d.dist == code.dist && d.dst == code.dst &&
+            d.transmission == code.transmission)
+            return false;
+        // A weaker reading in the reported code's own slot (phase within the pairing
+        // tolerance) with its time code but other content: one encoder sends one program
+        // message per slot, so this is that message with a data symbol misread.
+        if (onTime && phase <= Family::kSlotPhase) return true;
+        // So is one there whose data symbols are the code's but one (its time code then
+        // differs as well when that symbol carries time bits).
+        int differ = 0;
+        for (int i = 0; i < n; ++i) differ += mine[i] != theirs[i];
+        if (differ <= 1 && phase <= Family::kSlotPhase) return true;
+        bool match = true;
+        for (int i = 0; i < n && match; ++i)
+            match = mine[i] == theirs[i] || mine[i] == theirs[i + 1] ||
+                    (i > 0 && mine[i] == theirs[i - 1]);
+        return match;
+    }
+
+    // True when the program reading with symbols `mine` is a reported code (symbols `theirs`
+    // at the reading's time, its phase `offset` frames before the reading's) read a whole
+    // symbol early or late: the phases lie one symbol spacing (Family::kSymbolFrames, within
+    // Family::kSlotPhase) apart, and the reading's data symbols are the code's one place on,
+    // all but one. The symbol that the shifted reading takes from beyond the message (the
+    // marker, or the running last symbol) is not compared, and one other may differ: the
+    // accumulation of a shifted reading misreads a further symbol now and then. An unrelated
+    // code agrees so by chance about once in 27 million comparisons.
+    static bool ShiftedProgram(const uint8_t* mine, int32_t offset, const uint8_t* theirs) {
+        constexpr int n = Family::kProgramDataSymbols;
+        if (std::abs(std::abs(offset) - Family::kSymbolFrames) > Family::kSlotPhase) return false;
+        for (const int shift : {-1, 1}) {  // the reading's symbol i is the code's i + shift
+            int differ = 0;
+            for (int i = 0; i < n; ++i) {
+                const int j = i + shift;
+                if (j >= 0 && j < n) differ += mine[i] != theirs[j];
             }
+            if (differ <= 1) return true;
         }
         return false;
     }

@@ -47,15 +47,25 @@ int64_t SentAt(const std::vector<Tesk6Emission>& sched, int layer, double second
     return ts;
 }
 
+// Every code the host receives for one channel of audio fed through a meter, with its text.
+struct HostCode {
+    t6test::Code code;
+    std::string text;
+};
+std::vector<HostCode> HostCodes(const std::vector<int16_t>& audio) {
+    t6test::MeterHarness h(1);
+    std::vector<HostCode> codes;
+    for (const auto& hc : h.Feed({audio}, true))
+        codes.push_back({t6test::ParseCode(hc.text), hc.text});
+    return codes;
+}
+
 // Every code the decoder hands on in raw display for one channel of audio; filtered
 // display is switched back on afterwards.
 std::vector<t6test::Code> RawCodes(const std::vector<int16_t>& audio) {
     bTwRawOutput = true;
     std::vector<t6test::Code> codes;
-    {
-        t6test::MeterHarness raw(1);
-        for (const auto& hc : raw.Feed({audio}, true)) codes.push_back(t6test::ParseCode(hc.text));
-    }
+    for (const HostCode& hc : HostCodes(audio)) codes.push_back(hc.code);
     bTwRawOutput = false;
     return codes;
 }
@@ -328,15 +338,13 @@ TEST_F(Tesk6EndToEnd, ProgramReadAcrossSymbolBoundariesGivesNoOtherCode) {
     });
     ASSERT_GE(misread, 2) << "the audio no longer shows the misreading";
 
-    t6test::MeterHarness h(1);
     int reported = 0;
-    for (const auto& hc : h.Feed({audio}, true)) {
-        const t6test::Code code = t6test::ParseCode(hc.text);
-        ASSERT_TRUE(code.ok) << hc.text;
+    for (const auto& [code, text] : HostCodes(audio)) {
+        ASSERT_TRUE(code.ok) << text;
         if (code.layer != "PROG") continue;
-        EXPECT_EQ(code.sid, p.sid) << hc.text;
-        EXPECT_EQ(code.dist, "FD3") << hc.text;
-        EXPECT_LE(std::llabs(code.timestamp - SentAt(sched, 0, code.elapsedTime)), 2) << hc.text;
+        EXPECT_EQ(code.sid, p.sid) << text;
+        EXPECT_EQ(code.dist, "FD3") << text;
+        EXPECT_LE(std::llabs(code.timestamp - SentAt(sched, 0, code.elapsedTime)), 2) << text;
         ++reported;
     }
     EXPECT_GE(reported, 15);
@@ -366,13 +374,11 @@ TEST_F(Tesk6EndToEnd, DeepStandardReadingOfHeardIdentifierIsNotReported) {
     });
     ASSERT_GE(deep, 2) << "the audio no longer shows the misreading";
 
-    t6test::MeterHarness h(1);
     int rs = 0;
-    for (const auto& hc : h.Feed({audio}, true)) {
-        const t6test::Code code = t6test::ParseCode(hc.text);
-        ASSERT_TRUE(code.ok) << hc.text;
-        EXPECT_EQ(code.layer, "COMM_RS") << hc.text;
-        EXPECT_EQ(code.commId, "0x3a03c9304") << hc.text;
+    for (const auto& [code, text] : HostCodes(audio)) {
+        ASSERT_TRUE(code.ok) << text;
+        EXPECT_EQ(code.layer, "COMM_RS") << text;
+        EXPECT_EQ(code.commId, "0x3a03c9304") << text;
         ++rs;
     }
     EXPECT_GE(rs, 10);
@@ -416,13 +422,11 @@ TEST_F(Tesk6EndToEnd, CorrectedReedSolomonReadingOfAStandardCommercialIsNotRepor
               2)
         << "the audio no longer shows the misreading";
 
-    t6test::MeterHarness h(1);
     int standard = 0;
-    for (const auto& hc : h.Feed({audio}, true)) {
-        const t6test::Code c = t6test::ParseCode(hc.text);
-        ASSERT_TRUE(c.ok) << hc.text;
-        EXPECT_EQ(c.layer, "COMM_STD") << hc.text;
-        EXPECT_EQ(c.sid, m.sid) << hc.text;
+    for (const auto& [c, text] : HostCodes(audio)) {
+        ASSERT_TRUE(c.ok) << text;
+        EXPECT_EQ(c.layer, "COMM_STD") << text;
+        EXPECT_EQ(c.sid, m.sid) << text;
         ++standard;
     }
     EXPECT_GE(standard, 10);
