@@ -308,7 +308,9 @@ void ZELTDecoderFilteredCallback::ResultCallback(std::string record) {
         std::fprintf(stderr, "*** error: could not parse JSON\n");
         return;
     }
-    if (!doc.IsObject()) return;
+    // A detection text is one object with the one member "ZELT"; the host gets it verbatim,
+    // so anything else (other members beside it) is not passed on.
+    if (!doc.IsObject() || doc.MemberCount() != 1) return;
     const auto z = doc.FindMember("ZELT");
     if (z == doc.MemberEnd() || !z->value.IsObject()) return;
     const auto& obj = z->value;

@@ -11,6 +11,7 @@
 #include "app/CTavikReportCallback.h"
 #include "app/CTesk6DecoderFilteredCallback.h"
 #include "app/HostInterface.h"
+#include "app/ZELTDecoderFilteredCallback.h"
 #include "app/RunConfiguration.h"
 #include "decoders/tesk2/CTesk2DCFilter.h"
 #include "decoders/tesk6/CTesk6DCFilter.h"
@@ -126,6 +127,20 @@ TEST(FuzzFindings, HugeElapsedTimesReachTheAnchors) {
     const std::string second2 = With(second, "sampleBlockIndex", "1096");
     EXPECT_EQ(Filtered<CHybridDecoderFilteredCallback>({AsTesk2(first), AsTesk2(second2)}).size(),
               2u);
+}
+
+// The filtered ZELT callback hands a passing text to the host verbatim (a layer 3 record
+// needs no confirmation); a text with another member beside "ZELT" is not a detection text
+// and must not reach the host, which expects one object with one family key.
+TEST(FuzzFindings, ZeltTextWithAnotherTopLevelMemberIsNotPassedOn) {
+    ReportZelt = true;
+    bZeltRawOutput = false;
+    const std::string record =
+        R"({"ZELT":{"elapsedTime":12,"layer":3,"firstSymAge":0,"sampleBlockIndex":266}})";
+    EXPECT_EQ(Filtered<ZELTDecoderFilteredCallback>({record}).size(), 1u);
+    EXPECT_TRUE(Filtered<ZELTDecoderFilteredCallback>({R"({"":"0x5","ZELT":)" +
+                                                       record.substr(8)})
+                    .empty());
 }
 
 }  // namespace
