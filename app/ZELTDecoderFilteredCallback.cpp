@@ -21,6 +21,9 @@ int32_t ZELTDecoderFilteredCallback::m_nZeltChannelSelection = 0;
 namespace {
 
 constexpr int64_t kMaxPairGapFrames = 1800;     // 3 minutes between the two ends
+// A flag is sent in every 2.4 s period of a commercial: a confirming reading
+// ends at most two periods (4.8 s) after the one it confirms.
+constexpr int64_t kMaxFlagPairGapFrames = 48;
 constexpr int64_t kTrackLifeFrames = 6000;      // 10 minutes without a record
 constexpr double kMinuteToleranceSeconds = 90;  // minute difference against audio time
 constexpr int32_t kMinutesPerCycle = 40320;     // 28 days
@@ -120,7 +123,9 @@ bool ZeltConfirmation::Accept(const Code& code) {
 
     for (int i = 0; i < m_sightingCount; ++i) {
         const Code& s = m_sightings[i];
-        if (s.end > code.start || code.end - s.end > kMaxPairGapFrames) continue;
+        if (s.end > code.start ||
+            code.end - s.end > (code.flag ? kMaxFlagPairGapFrames : kMaxPairGapFrames))
+            continue;
         if (!Agrees(s, code)) continue;
         if (code.flag && SameHalfOfProgramPeriod(s, code)) continue;
         // Confirmed: a new track (in place of a disagreeing one of the same code).

@@ -74,7 +74,12 @@ class CTavikReportCallback;
 //   2.4 s.  So two readings from single 2.4 s periods (depth 0) that sit at
 //   the same place of a 4.8 s span (within one slot) do not confirm each
 //   other; a reading 2.4 s away, or one accumulated over several periods,
-//   does.
+//   does;
+// - a flag is sent in every period, so its confirming reading ends at most
+//   two periods (4.8 s) after the first: sightings further apart are
+//   scattered readings of other tones (a program message with other
+//   families' tones on a tonal host fills the pattern now and then, in either
+//   half of its period and over several periods at once).
 // Fixed-size state: no allocation per record.
 class ZeltConfirmation {
 public:

@@ -312,6 +312,26 @@ TEST(ZeltConfirmation, FlagsNeedIndependentAudioToo) {
     }
 }
 
+// A flag is sent in every 2.4 s period of a commercial. Two single periods of
+// the pattern 21.6 s apart (in different halves of the 4.8 s program period,
+// as the tones of a program message mixed with other families' tones on a
+// tonal host fill it now and then) are not one flag on air: each is read, but
+// nothing reaches the host.
+TEST(ZeltConfirmation, FlagReadingsFarApartDoNotConfirmEachOther) {
+    ZeltGenerator gen(48000);
+    gen.AddFlag(7);
+    const auto wm = gen.Render(2.4);
+    std::vector<float> mix =
+        Kelvane::Generators::SignalMix::MakeHost(HostKind::PinkNoise, 48000 * 32, 0.1, 7);
+    for (size_t start : {size_t{33333}, size_t{33333 + 48000 * 216 / 10}})
+        for (size_t i = 0; i < wm.size(); ++i) mix[start + i] += static_cast<float>(0.1 * wm[i]);
+    const auto pcm = Kelvane::Generators::SignalMix::ToInt16(mix);
+    const auto raw = OfCode(RunMeter({pcm}, kStart, true), 5, 7);
+    ASSERT_GE(raw.size(), 2u);
+    EXPECT_GT(raw.back().sampleBlockIndex - raw.front().sampleBlockIndex, 150);
+    EXPECT_TRUE(OfCode(RunMeter({pcm}, kStart), 5, 7).empty());
+}
+
 // Readings of flag value 3 or 7 among `recs`.
 std::vector<HostRecord> Flags(const std::vector<HostRecord>& recs) {
     std::vector<HostRecord> out;
