@@ -113,8 +113,32 @@ bool CTesk2DCFilter::MisreadsRingEntry(const _WATERMARK_Detection_t& d) const {
         const int r = ValidateDetection(d, e.det, 1);
         if (r == 2 && !SameCode(d, e.det)) return true;
         // A standard commercial with the confirmed one's SID and another time code: its time
-        // symbols misread. (Program readings so are left to the callback's time-code anchors.)
+        // symbols misread. (Program readings so are released without their time code for the
+        // callback's time-code anchors.)
         if (r == 1 && d.layer == 1) return true;
+        // Content and time code both other than the confirmed code's, yet one symbol off it
+        // (symbol 4 carries the SID's last bit, the DST flag and the time code's top bits;
+        // symbol 10 the time code's low bits and the distribution): that symbol misread.
+        if (r == 0 && OneSymbolOff(mine, e.det, d)) return true;
+    }
+    return false;
+}
+
+bool CTesk2DCFilter::OneSymbolOff(const uint32_t mine[10], const _WATERMARK_Detection_t& code,
+                                  const _WATERMARK_Detection_t& d) {
+    if (code.timestamp > 0x7FFFFFFFu) return false;
+    // The code's time code at d's time, within the pairing tolerance of two seconds.
+    const int32_t seconds =
+        (CircData_Signed_Difference(int32_t(d.end), int32_t(code.end), kTimeModulusMs) + 500) /
+        1000;
+    for (int32_t slack = -2; slack <= 2; ++slack) {
+        _WATERMARK_Detection_t advanced = code;
+        advanced.timestamp = uint32_t(int64_t(code.timestamp) + seconds + slack) & 0x7FFFFFFFu;
+        uint32_t theirs[10];
+        StandardSymbols(advanced, theirs);
+        int differ = 0;
+        for (int i = 0; i < 10; ++i) differ += mine[i] != theirs[i];
+        if (differ == 1) return true;
     }
     return false;
 }

@@ -10,7 +10,8 @@
 // with the same content (IndependentCommercial). A reading that contradicts a
 // code confirmed in the same message slot (MisreadsRingEntry) is dropped, and two
 // readings of one code don't pair when another code was confirmed in their slot
-// between them (SameSlot, SameCode).
+// between them (SameSlot, SameCode) or when the readings between them name
+// another code or time line more often than the pair's (OutvotedBetween).
 #ifndef TAVIK_DECODERS_TESK2_CTESK2DCFILTER_H
 #define TAVIK_DECODERS_TESK2_CTESK2DCFILTER_H
 
@@ -81,6 +82,9 @@ public:
     //    cannot both be on air (a program SID read now PC, now FD is not a contradiction: the
     //    callback's distribution tally settles those), or a standard commercial reading with
     //    the entry's content and another time code (its time symbols misread);
+    //  - or d is a program or standard commercial reading at the entry's phase whose content
+    //    and time code both differ from the entry's but whose symbols are the entry's (time
+    //    code advanced to d's time, within two seconds) but one (OneSymbolOff);
     //  - or d and the entry are the two commercial kinds, a Reed-Solomon code word and a
     //    standard message, that SameCommercialWord finds to be one reading of the other.
     //    Both kinds share the commercial tones and marker: a Reed-Solomon message reads as a
@@ -104,6 +108,12 @@ public:
     // agrees so by chance about once in 40 million comparisons.
     static bool SameCommercialWord(const uint32_t rsWord[10], int32_t rsPhase,
                                    const uint32_t stdSym[10], int32_t stdPhase);
+
+    // True when the standard symbols `mine` (1 to 10) of the reading d differ in exactly one
+    // place from those of the standard reading `code` with its time code advanced to d's
+    // time (by the seconds between their last symbols, give or take two).
+    static bool OneSymbolOff(const uint32_t mine[10], const _WATERMARK_Detection_t& code,
+                             const _WATERMARK_Detection_t& d);
 
     // Transmitted symbols 1 to 10 of the Reed-Solomon code word of commId.
     void ReedSolomonWord(uint64_t commId, uint32_t word[10]) const;

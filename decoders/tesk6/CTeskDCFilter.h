@@ -309,6 +309,9 @@ private:
             // a misreading that repeats (a symbol the other families' tones keep pushing one
             // way), not in a code. (Reed-Solomon identifiers are left to their confirmation.)
             if (c.layer != 2 && (r == 1 || r == 3) && SlotTakenBetween(old, fresh)) r = 0;
+            // The readings between the two name another code (or time line): the two agree
+            // in a symbol misread the same way twice.
+            if (c.layer != 2 && r == 3 && OutvotedBetween(old, fresh)) r = 0;
             if (c.layer == 0 && r == 1) {
                 for (Entry* e : {&old, &fresh}) {
                     if (e->reportedSingle) continue;
@@ -351,6 +354,65 @@ private:
                 if (&again != &e && again.reportedPair && between(again) &&
                     family.SameCode(again.det, e.det))
                     return true;
+        }
+        return false;
+    }
+
+    // True when the readings in the slot of `older` and `fresh` whose last symbols lie between
+    // theirs name another code: at least three of them, of separate repetitions, agree with
+    // each other and outnumber the repetitions between and including the pair that agree with
+    // the pair, where
+    // - a reading off the pair's time line agrees with those on its own (Family::Validate's
+    //   time test), whatever content symbols each misread: one encoder sends one time line per
+    //   slot, so the pair agrees in a time symbol read wrong the same way twice;
+    // - a reading on the pair's time line agrees with those of its code (Family::SameCode):
+    //   the pair then agrees in a content symbol read wrong the same way twice.
+    // (A symbol the other families' tones keep pushing one way.) A new code or a clock set
+    // anew at an encoder ends the old readings before the new ones begin, so it never meets
+    // this.
+    bool OutvotedBetween(const Entry& older, const Entry& fresh) const {
+        const Family& family = static_cast<const Family&>(*this);
+        const Entry* between[RingSize];
+        int n = 0;
+        for (const Entry& e : m_ring) {
+            if (&e == &older || &e == &fresh || !e.used || e.inert ||
+                e.det.layer != fresh.det.layer || !family.SameSlot(e.det, fresh.det))
+                continue;
+            if (CircData_Signed_Difference(int32_t(e.det.end), int32_t(older.det.end),
+                                           Family::kTimeModulusMs) > 0 &&
+                CircData_Signed_Difference(int32_t(fresh.det.end), int32_t(e.det.end),
+                                           Family::kTimeModulusMs) > 0)
+                between[n++] = &e;
+        }
+        if (n < 3) return false;
+        auto onClockOf = [&](const Entry& a, const Entry& b) {
+            return (family.Validate(a.det, b.det, 1) & 2) != 0;
+        };
+        auto agree = [&](const Entry& a, const Entry& b) {
+            if (!onClockOf(a, fresh)) return onClockOf(a, b);
+            return onClockOf(b, fresh) && family.SameCode(a.det, b.det);
+        };
+        // Repetitions among `between` that agree with `ref`: readings of one repetition at
+        // several depths (last symbols within a second) count once.
+        auto repetitionsAgreeingWith = [&](const Entry& ref) {
+            int32_t ends[RingSize];
+            int count = 0;
+            for (int i = 0; i < n; ++i) {
+                if (!agree(ref, *between[i])) continue;
+                const int32_t end = int32_t(between[i]->det.end);
+                bool seen = false;
+                for (int k = 0; k < count && !seen; ++k)
+                    seen = std::abs(CircData_Signed_Difference(end, ends[k],
+                                                               Family::kTimeModulusMs)) < 1000;
+                if (!seen) ends[count++] = end;
+            }
+            return count;
+        };
+        const int support = 2 + repetitionsAgreeingWith(fresh);
+        for (int i = 0; i < n; ++i) {
+            if (agree(fresh, *between[i])) continue;
+            const int other = repetitionsAgreeingWith(*between[i]);
+            if (other >= 3 && other > support) return true;
         }
         return false;
     }
@@ -421,8 +483,8 @@ private:
     // that agrees with its time code but not its content, or whose data symbols are the
     // code's but one, is that code misread as well.
     static bool StraddledProgram(const _WATERMARK_Detection_t& d, const uint8_t* mine,
-                                 const _WATERMARK_Detection_t& code, int32_t phase,
-                                 int32_t seconds, const uint8_t* theirs) {
+                                 const _WATERMARK_Detection_t& code, int32_t phase, int32_t seconds,
+                                 const uint8_t* theirs) {
         constexpr int n = Family::kProgramDataSymbols;
         if (d.strength >= code.strength || phase > Family::kStraddlePhase) return false;
         // Another reading of the reported code itself (time within 2 s) is not straddled.

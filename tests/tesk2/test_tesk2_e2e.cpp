@@ -47,24 +47,38 @@ double Period(const Tesk2Message& m) {
 constexpr double kProgramPeriod = 1496 * 64 / 24000.0;
 constexpr double kMessage = 704 * 64 / 24000.0;
 
-// The watermark of `a` with its repetitions `reps` (a list; to the end from a negative
-// entry's magnitude) replaced by those of `b`, which shares a's layer, clock and phase;
-// switches fall between repetitions.
-std::vector<float> Replaced(const Tesk2Message& a, const Tesk2Message& b, double seconds,
-                            std::vector<int> reps) {
-    Tesk2Generator ga(48000), gb(48000);
+struct Substitute {
+    Tesk2Message msg;
+    std::vector<int> reps;
+};
+
+// The watermark of `a` with, for each substitute, its repetitions `reps` (a list; to the end
+// from a negative entry's magnitude) replaced by those of the substitute's message, which
+// shares a's layer, clock and phase; switches fall between repetitions.
+std::vector<float> Spliced(const Tesk2Message& a, double seconds,
+                           const std::vector<Substitute>& substitutes) {
+    Tesk2Generator ga(48000);
     ga.Add(a);
-    gb.Add(b);
     std::vector<float> out = ga.Synthesize(seconds);
-    const std::vector<float> other = gb.Synthesize(seconds);
     const double period = Period(a), gap = (period - kMessage) / 2;
-    for (int rep : reps) {
-        const double t0 = std::abs(rep) * period - gap;
-        const double t1 = rep < 0 ? seconds : rep * period + kMessage + gap;
-        for (size_t i = size_t(std::max(0.0, t0) * 48000); i < out.size() && i < t1 * 48000; ++i)
-            out[i] = other[i];
+    for (const Substitute& sub : substitutes) {
+        Tesk2Generator gb(48000);
+        gb.Add(sub.msg);
+        const std::vector<float> other = gb.Synthesize(seconds);
+        for (int rep : sub.reps) {
+            const double t0 = std::abs(rep) * period - gap;
+            const double t1 = rep < 0 ? seconds : rep * period + kMessage + gap;
+            for (size_t i = size_t(std::max(0.0, t0) * 48000); i < out.size() && i < t1 * 48000;
+                 ++i)
+                out[i] = other[i];
+        }
     }
     return out;
+}
+
+std::vector<float> Replaced(const Tesk2Message& a, const Tesk2Message& b, double seconds,
+                            std::vector<int> reps) {
+    return Spliced(a, seconds, {{b, std::move(reps)}});
 }
 
 std::vector<int16_t> InPinkNoise(const std::vector<float>& wm, double ratioDb, uint32_t seed) {
@@ -190,4 +204,50 @@ TEST(Tesk2EndToEnd, MisreadingsAroundAConfirmedCodeDoNotConfirm) {
         double first = 1e9;
         EXPECT_EQ(ChannelFault(reports, 0, e, &first), "");
     }
+}
+
+// A program slot whose readings mostly misread a SID symbol, each repetition another way, and
+// twice, 28 s apart, a time symbol the same way (symbol 9 read 7 too high: the time code 56 s
+// ahead). The two time misreadings agree with each other in SID and time and used to reach the
+// host as a pair; the six repetitions between them put the encoder's clock 56 s behind theirs.
+// Only the true code is reported, with its own time code.
+TEST(Tesk2EndToEnd, TimeMisreadTwiceAgainstTheClockReadBetween) {
+    const Tesk2Message a{Tesk2Kind::ProgramStandard, 0x349F, 978751790, 0.5, 2};
+    Tesk2Message late = a;
+    late.timestamp += 56;
+    std::vector<Substitute> subs = {{late, {3, 10}}};
+    const int others[] = {0, 1, 2, 4, 5, 6, 7, 8, 9};
+    for (int i = 0; i < 9; ++i) {
+        Tesk2Message b = a;
+        b.sid = uint16_t(a.sid ^ ((i + 1u) << 11));
+        subs.push_back({b, {others[i]}});
+    }
+    const auto reports = RunMeter({InPinkNoise(Spliced(a, 64.0, subs), -20.0, 34)}, 48000);
+    Expected e;
+    e.msg = a;
+    e.layer = "PROG";
+    e.dist = "FD";
+    double first = 1e9;
+    const std::string fault = ChannelFault(reports, 0, e, &first);
+    // Every text is the true code with its time code (some come only after 20 s).
+    EXPECT_TRUE(fault.empty() || fault.rfind("first report after", 0) == 0) << fault;
+
+    // An encoder clock set 5 minutes ahead from repetition 6 on: the new time line is reported
+    // once its readings begin, for every repetition between its pair agrees with it.
+    Tesk2Message ahead = a;
+    ahead.timestamp += 300;
+    const int switchRep = 6;
+    double firstAhead = -1;
+    for (const HostReport& r :
+         RunMeter({InPinkNoise(Replaced(a, ahead, 64.0, {-switchRep}), -20.0, 35)}, 48000)) {
+        const Parsed p = Parse(r.text);
+        ASSERT_TRUE(p.layer == "PROG" && p.sid == a.sid) << r.text;
+        const bool before = std::llabs(p.timestamp - ExpectedTimestamp(a, p.elapsed)) <= 2;
+        const bool after = std::llabs(p.timestamp - ExpectedTimestamp(ahead, p.elapsed)) <= 2;
+        EXPECT_TRUE(before || after) << r.text;
+        if (after && firstAhead < 0) firstAhead = r.arrivalSeconds;
+    }
+    ASSERT_GT(firstAhead, 0) << "the new time line was never reported";
+    printf("new time line reported %.2f s after the switch\n",
+           firstAhead - switchRep * kProgramPeriod);
 }

@@ -463,3 +463,85 @@ TEST(Tesk2Filter, StandardCommercialWithAMisreadTimeCodeBesideItsConfirmedCode) 
     EXPECT_EQ(g.ProcessDetection(Text(at(c, 6, 1u << 18)), out), 0);
     EXPECT_EQ(g.ProcessDetection(Text(at(c, 10, 1u << 18)), out), 2);
 }
+
+// Two program readings that agree with each other 40 s apart, and readings of the same slot
+// between them (depth 3: their spans overlap the first reading's and each other's, so none of
+// them pairs). When three repetitions between name another SID on the pair's time line, or put
+// the encoder's clock elsewhere whatever SID each reads, the pair agrees in a misread symbol and
+// is not reported; two such repetitions, or three that agree on no clock, leave it a pair.
+TEST(Tesk2Filter, ReadingsBetweenThatNameAnotherCodeOutvoteAPair) {
+    Det first;
+    first.sid = 45242;
+    first.timestamp = 978385265;
+    first.lastAge = 500;
+    auto deep = [&](int rep, uint32_t sid, int32_t timeOff) {
+        Det d = Later(first, rep);
+        d.sid = sid;
+        d.timestamp += uint32_t(timeOff);
+        d.firstAge = 14000;
+        return d;
+    };
+    struct Case {
+        const char* what;
+        uint32_t pairSid;
+        int32_t pairOff;                // the pair's time code against the true clock
+        std::vector<uint32_t> sids;     // the readings between, at repetitions 2, 3, 4
+        std::vector<int32_t> timeOffs;  // and their time codes against the true clock
+        int reported;
+    };
+    const uint32_t t = 45818;  // the SID sent
+    for (const Case& k : {
+             Case{"SID, three between", 45242, 0, {t, t, t}, {0, 0, 0}, 0},
+             Case{"SID, two between", 45242, 0, {t, t}, {0, 0}, 2},
+             Case{"time, three between", t, 56, {45786, 62202, 58106}, {0, 0, 0}, 0},
+             Case{"time, two between", t, 56, {45786, 62202}, {0, 0}, 2},
+             Case{"time, no common clock", t, 56, {45786, 62202, 58106}, {0, 9, 21}, 2},
+         }) {
+        SCOPED_TRACE(k.what);
+        CTesk2DCFilter f;
+        std::vector<std::string> out;
+        Det a = Later(first, 0);
+        a.sid = k.pairSid;
+        a.timestamp += uint32_t(k.pairOff);
+        EXPECT_EQ(f.ProcessDetection(Text(a), out), 0);
+        for (size_t i = 0; i < k.sids.size(); ++i)
+            EXPECT_EQ(f.ProcessDetection(Text(deep(2 + int(i), k.sids[i], k.timeOffs[i])), out), 0);
+        EXPECT_EQ(f.ProcessDetection(Text(Later(a, 10)), out), k.reported);
+    }
+}
+
+// A program confirmed at repetitions 0 and 1, then read in the next repetition with one symbol
+// misread, and so again three repetitions later: symbol 4 (the SID's last bit, the DST flag
+// and the time code's top bits), or symbol 10 (the time code's low bits and the
+// distribution). Content and time code both differ from the confirmed code's, so no other
+// rule sees the contradiction; the misreading beside the confirmed code neither pairs nor
+// confirms, so the two misreadings, which agree with each other, are not reported.
+TEST(Tesk2Filter, ReadingOneSymbolOffAConfirmedCodeBesideIt) {
+    const Det a;  // time code 946000000: low three bits 0
+    struct Case {
+        const char* symbol;
+        uint32_t sidFlip, dst, timeAdd;
+        uint16_t dist;
+    };
+    for (const Case& k : {Case{"4", 1, 1, 2u << 28, 1}, Case{"10", 0, 0, 4, 2}}) {
+        SCOPED_TRACE(k.symbol);
+        auto misread = [&](int rep) {
+            Det d = Later(a, rep);
+            d.sid ^= k.sidFlip;
+            d.dst = uint16_t(k.dst);
+            d.timestamp += k.timeAdd;
+            d.dist = k.dist;
+            return d;
+        };
+        CTesk2DCFilter f;
+        std::vector<std::string> out;
+        EXPECT_EQ(f.ProcessDetection(Text(a), out), 0);
+        EXPECT_EQ(f.ProcessDetection(Text(Later(a, 1)), out), 2);
+        EXPECT_EQ(f.ProcessDetection(Text(misread(2)), out), 0);
+        EXPECT_EQ(f.ProcessDetection(Text(misread(5)), out), 0);
+        // Without the confirmed code the two readings are a code of their own.
+        CTesk2DCFilter g;
+        EXPECT_EQ(g.ProcessDetection(Text(misread(2)), out), 0);
+        EXPECT_EQ(g.ProcessDetection(Text(misread(5)), out), 2);
+    }
+}
