@@ -20,7 +20,7 @@ int32_t ZELTDecoderFilteredCallback::m_nZeltChannelSelection = 0;
 
 namespace {
 
-constexpr int64_t kMaxPairGapFrames = 1800;     // 3 minutes between the two ends
+constexpr int64_t kMaxPairGapFrames = 1800;  // 3 minutes between the two ends
 // A flag is sent in every 2.4 s period of a commercial: a confirming reading
 // ends at most two periods (4.8 s) after the one it confirms.
 constexpr int64_t kMaxFlagPairGapFrames = 48;

@@ -1,5 +1,6 @@
 #include "decoders/tesk6/CTesk6DCFilter.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -38,9 +39,17 @@ bool CTesk6DCFilter::StandardReadsIdentifier(const _WATERMARK_Detection_t& d,
     const uint64_t commId = rs.commId;
     uint8_t word[kProgramDataSymbols];
     ProgramDataSymbols(d, word);
-    for (int i = 0; i < 5; ++i)
-        if (word[i] != uint8_t((commId >> (7 * (4 - i))) & 0x7F)) return false;
-    return true;
+    uint8_t id[5];
+    for (int i = 0; i < 5; ++i) id[i] = uint8_t((commId >> (7 * (4 - i))) & 0x7F);
+    bool aligned = true, straddled = true;
+    for (int i = 0; i < kProgramDataSymbols; ++i) {
+        if (i < 5) aligned = aligned && word[i] == id[i];
+        bool near = false;
+        for (int j = std::max(0, i - 1); j <= std::min(4, i + 1); ++j)
+            near = near || word[i] == id[j];
+        straddled = straddled && near;
+    }
+    return aligned || straddled;
 }
 
 bool CTesk6DCFilter::ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const {
@@ -113,8 +122,8 @@ bool CTesk6DCFilter::MisreadsRingEntry(const _WATERMARK_Detection_t& d) const {
     for (int i = 0; i < kRingSize; ++i) {
         const Entry& e = ring[i];
         if (!e.used || e.inert || !e.reportedPair || e.det.layer != 1) continue;
-        const int32_t apart = CircData_Signed_Difference(int32_t(d.end), int32_t(e.det.end),
-                                                         kTimeModulusMs);
+        const int32_t apart =
+            CircData_Signed_Difference(int32_t(d.end), int32_t(e.det.end), kTimeModulusMs);
         if (std::abs(apart) > int32_t(kMaxGapMs)) continue;
         uint8_t standard[kProgramDataSymbols];
         ProgramDataSymbols(e.det, standard);

@@ -17,7 +17,8 @@
 // symbol off, and a reading a whole symbol early or late. A Reed-Solomon reading
 // decoded with a correction whose code word is a confirmed standard commercial message,
 // as read or displaced, never pairs (MisreadsRingEntry), and two readings of one code
-// don't pair when another code was confirmed in their slot between them.
+// don't pair when another code was confirmed in their slot between them, or when the
+// readings between them name another code or time line more often than the pair's.
 #ifndef TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 #define TAVIK_DECODERS_TESK6_CTESK6DCFILTER_H
 
@@ -86,7 +87,10 @@ public:
     // unrelated standard message matches a given identifier about once in 128^5. The
     // Reed-Solomon block also reads standard messages, as code words one symbol off (a
     // correction, often of the running last symbol); only a word read as it stands
-    // identifies a Reed-Solomon message on air.
+    // identifies a Reed-Solomon message on air. A standard reading across symbol boundaries
+    // of the identifier (each of its symbols 1 to 6 one of the identifier's at the same place
+    // or the place before or after it; unrelated readings agree so about once in 10^10) is
+    // that message too.
     static bool StandardReadsIdentifier(const _WATERMARK_Detection_t& d,
                                         const _WATERMARK_Detection_t& rs);
 

@@ -36,6 +36,7 @@ struct Det {
     double elapsed = 10.0;
     unsigned redundant = 0;
     int strength = 300;
+    int quality = 8;
 };
 
 std::string Json(const Det& d) {
@@ -51,7 +52,8 @@ std::string Json(const Det& d) {
         d.sampleBlockIndex >= 0 ? d.sampleBlockIndex : (long long)((d.elapsed + 1.5) / 0.032 + 0.5);
     s += "\"firstSymAge\":" + std::to_string(d.firstAge) +
          ",\"lastSymAge\":" + std::to_string(d.lastAge) +
-         ",\"quality\":8,\"strength\":" + std::to_string(d.strength) +
+         ",\"quality\":" + std::to_string(d.quality) +
+         ",\"strength\":" + std::to_string(d.strength) +
          ",\"depth\":0,\"phase\":" + std::to_string(d.phase) +
          ",\"timestamp\":" + std::to_string(d.timestamp) +
          ",\"dst\":" + std::to_string(d.dst) + ",\"systemTime\":0,\"dist\":\"" + d.dist +
@@ -305,6 +307,39 @@ TEST(T6DCFilter, ReedSolomonReadingOfAConfirmedStandardCommercialIsDropped) {
             reported += f.ProcessDetection(Json(r), out);
         }
         EXPECT_EQ(reported, rsPhase == 13 ? 0 : 2);
+    }
+}
+
+// A standard commercial reading of a Reed-Solomon message taken across symbol boundaries:
+// each of its symbols is one of the identifier's at the same place or the place before or
+// after it (here 49 49 83 105 105 55 from the identifier 49 83 15 105 55), so it escapes the
+// check of symbols 1 to 5, and two such readings 20 s apart agree in SID and time. While the
+// identifier is confirmed, decoded without a correction, they are not reported; without it
+// they are a code of their own.
+TEST(T6DCFilter, StandardReadingAcrossSymbolsOfAHeardIdentifierIsDropped) {
+    const char* id = "0x31a63f4b7";
+    ASSERT_TRUE(CUCCValidator::IsValidCommID(long(0x31a63f4b7ull)));
+    auto standard = [](double t, int last) {
+        Det d = ProgramFromSymbols({49, 49, 83, 105, 105, 55, last}, t, 7);
+        d.layer = "COMM_STD";
+        return d;
+    };
+    for (bool heard : {true, false}) {
+        SCOPED_TRACE(heard);
+        CTesk6DCFilter f;
+        std::vector<std::string> out;
+        if (heard) {
+            for (double t : {10.0, 15.0}) {
+                Det r = At(t, -1, "COMM_RS");
+                r.commId = id;
+                r.phase = 7;
+                r.quality = 51008;
+                f.ProcessDetection(Json(r), out);
+            }
+            ASSERT_EQ(out.size(), 2u);
+        }
+        EXPECT_EQ(f.ProcessDetection(Json(standard(20.0, 27)), out), 0);
+        EXPECT_EQ(f.ProcessDetection(Json(standard(40.0, 47)), out), heard ? 0 : 2);
     }
 }
 
