@@ -330,6 +330,19 @@ private:
         m_writeIndex = (m_writeIndex + 1) % kRingSize;
     }
 
+    // True when the entry e is a reading (not a misreading) in the slot of the readings `older`
+    // and `fresh` (Family::SameSlot) whose last symbol lies after older's and before fresh's.
+    bool InSlotBetween(const Entry& e, const Entry& older, const Entry& fresh) const {
+        const Family& family = static_cast<const Family&>(*this);
+        if (&e == &older || &e == &fresh || !e.used || e.inert || e.det.layer != fresh.det.layer ||
+            !family.SameSlot(e.det, fresh.det))
+            return false;
+        return CircData_Signed_Difference(int32_t(e.det.end), int32_t(older.det.end),
+                                          Family::kTimeModulusMs) > 0 &&
+               CircData_Signed_Difference(int32_t(fresh.det.end), int32_t(e.det.end),
+                                          Family::kTimeModulusMs) > 0;
+    }
+
     // True when another code was on air in the slot of the readings `older` and `fresh`
     // between them: the ring holds two confirmed readings (reported in pairs) of one code
     // other than theirs in that slot (Family::SameSlot, Family::SameCode) whose last symbols
@@ -339,15 +352,7 @@ private:
     // reported, would then hold back the true code around it.
     bool SlotTakenBetween(const Entry& older, const Entry& fresh) const {
         const Family& family = static_cast<const Family&>(*this);
-        auto between = [&](const Entry& e) {
-            if (&e == &older || &e == &fresh || !e.used || e.inert ||
-                e.det.layer != fresh.det.layer || !family.SameSlot(e.det, fresh.det))
-                return false;
-            return CircData_Signed_Difference(int32_t(e.det.end), int32_t(older.det.end),
-                                              Family::kTimeModulusMs) > 0 &&
-                   CircData_Signed_Difference(int32_t(fresh.det.end), int32_t(e.det.end),
-                                              Family::kTimeModulusMs) > 0;
-        };
+        auto between = [&](const Entry& e) { return InSlotBetween(e, older, fresh); };
         for (const Entry& e : m_ring) {
             if (!e.reportedPair || !between(e) || family.SameCode(e.det, fresh.det)) continue;
             for (const Entry& again : m_ring)
@@ -374,16 +379,8 @@ private:
         const Family& family = static_cast<const Family&>(*this);
         const Entry* between[RingSize];
         int n = 0;
-        for (const Entry& e : m_ring) {
-            if (&e == &older || &e == &fresh || !e.used || e.inert ||
-                e.det.layer != fresh.det.layer || !family.SameSlot(e.det, fresh.det))
-                continue;
-            if (CircData_Signed_Difference(int32_t(e.det.end), int32_t(older.det.end),
-                                           Family::kTimeModulusMs) > 0 &&
-                CircData_Signed_Difference(int32_t(fresh.det.end), int32_t(e.det.end),
-                                           Family::kTimeModulusMs) > 0)
-                between[n++] = &e;
-        }
+        for (const Entry& e : m_ring)
+            if (InSlotBetween(e, older, fresh)) between[n++] = &e;
         if (n < 3) return false;
         auto onClockOf = [&](const Entry& a, const Entry& b) {
             return (family.Validate(a.det, b.det, 1) & 2) != 0;
