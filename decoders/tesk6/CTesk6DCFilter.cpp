@@ -33,6 +33,15 @@ void CTesk6DCFilter::ProgramSymbolsAt(const _WATERMARK_Detection_t& d, int32_t s
     out[kProgramDataSymbols] = uint8_t(later.timestamp & 0x7F);
 }
 
+namespace {
+
+// The five 7-bit data symbols of a 35-bit commercial identifier, first symbol highest.
+void IdentifierSymbols(uint64_t commId, uint8_t out[5]) {
+    for (int i = 0; i < 5; ++i) out[i] = uint8_t((commId >> (7 * (4 - i))) & 0x7F);
+}
+
+}  // namespace
+
 bool CTesk6DCFilter::StandardReadsIdentifier(const _WATERMARK_Detection_t& d,
                                              const _WATERMARK_Detection_t& rs) {
     if (rs.quality < 50000) return false;
@@ -40,16 +49,8 @@ bool CTesk6DCFilter::StandardReadsIdentifier(const _WATERMARK_Detection_t& d,
     uint8_t word[kProgramDataSymbols];
     ProgramDataSymbols(d, word);
     uint8_t id[5];
-    for (int i = 0; i < 5; ++i) id[i] = uint8_t((commId >> (7 * (4 - i))) & 0x7F);
-    bool aligned = true, straddled = true;
-    for (int i = 0; i < kProgramDataSymbols; ++i) {
-        if (i < 5) aligned = aligned && word[i] == id[i];
-        bool near = false;
-        for (int j = std::max(0, i - 1); j <= std::min(4, i + 1); ++j)
-            near = near || word[i] == id[j];
-        straddled = straddled && near;
-    }
-    return aligned || straddled;
+    IdentifierSymbols(commId, id);
+    return std::equal(id, id + 5, word) || WithinOnePlace(word, kProgramDataSymbols, id, 5);
 }
 
 bool CTesk6DCFilter::ReadsAsReedSolomon(const _WATERMARK_Detection_t& d) const {
@@ -116,7 +117,7 @@ bool CTesk6DCFilter::MisreadsRingEntry(const _WATERMARK_Detection_t& d) const {
     if (d.layer != 2 || d.quality >= 50000) return false;
     // The reading's whole code word: the identifier's five symbols and the two parity symbols.
     uint8_t word[7];
-    for (int i = 0; i < 5; ++i) word[i] = uint8_t((d.commId >> (7 * (4 - i))) & 0x7F);
+    IdentifierSymbols(d.commId, word);
     RS_Encode(word, 5, word + 5, &m_rs);
     const Entry* ring = Ring();
     for (int i = 0; i < kRingSize; ++i) {

@@ -172,6 +172,19 @@ public:
 protected:
     CTeskDCFilter() = default;
 
+    // True when each of the `count` symbols `mine` is one of the `refCount` symbols `ref` at
+    // the same place or the place before or after it: `mine` is `ref` read across symbol
+    // boundaries (each symbol taken from the stretch where two neighbours meet).
+    static bool WithinOnePlace(const uint8_t* mine, int count, const uint8_t* ref, int refCount) {
+        for (int i = 0; i < count; ++i) {
+            bool near = false;
+            for (int j = std::max(0, i - 1); j <= std::min(refCount - 1, i + 1) && !near; ++j)
+                near = mine[i] == ref[j];
+            if (!near) return false;
+        }
+        return true;
+    }
+
     struct Entry {
         _WATERMARK_Detection_t det;
         uint16_t reportedSingle;
@@ -378,25 +391,27 @@ private:
     bool OutvotedBetween(const Entry& older, const Entry& fresh) const {
         const Family& family = static_cast<const Family&>(*this);
         const Entry* between[RingSize];
+        bool onPairClock[RingSize];  // on the pair's time line (Family::Validate's time test)
         int n = 0;
-        for (const Entry& e : m_ring)
-            if (InSlotBetween(e, older, fresh)) between[n++] = &e;
+        for (const Entry& e : m_ring) {
+            if (!InSlotBetween(e, older, fresh)) continue;
+            onPairClock[n] = (family.Validate(e.det, fresh.det, 1) & 2) != 0;
+            between[n++] = &e;
+        }
         if (n < 3) return false;
-        auto onClockOf = [&](const Entry& a, const Entry& b) {
-            return (family.Validate(a.det, b.det, 1) & 2) != 0;
-        };
-        auto agree = [&](const Entry& a, const Entry& b) {
-            if (!onClockOf(a, fresh)) return onClockOf(a, b);
-            return onClockOf(b, fresh) && family.SameCode(a.det, b.det);
-        };
-        // Repetitions among `between` that agree with `ref`: readings of one repetition at
-        // several depths (last symbols within a second) count once.
-        auto repetitionsAgreeingWith = [&](const Entry& ref) {
+        // Repetitions among `between` that agree with `ref` (itself on the pair's time line or
+        // not): readings of one repetition at several depths (last symbols within a second)
+        // count once.
+        auto repetitionsAgreeingWith = [&](const Entry& ref, bool refOnPairClock) {
             int32_t ends[RingSize];
             int count = 0;
             for (int i = 0; i < n; ++i) {
-                if (!agree(ref, *between[i])) continue;
-                const int32_t end = int32_t(between[i]->det.end);
+                const Entry& e = *between[i];
+                const bool agree = refOnPairClock
+                                       ? onPairClock[i] && family.SameCode(ref.det, e.det)
+                                       : (family.Validate(ref.det, e.det, 1) & 2) != 0;
+                if (!agree) continue;
+                const int32_t end = int32_t(e.det.end);
                 bool seen = false;
                 for (int k = 0; k < count && !seen; ++k)
                     seen = std::abs(CircData_Signed_Difference(end, ends[k],
@@ -405,10 +420,10 @@ private:
             }
             return count;
         };
-        const int support = 2 + repetitionsAgreeingWith(fresh);
+        const int support = 2 + repetitionsAgreeingWith(fresh, true);
         for (int i = 0; i < n; ++i) {
-            if (agree(fresh, *between[i])) continue;
-            const int other = repetitionsAgreeingWith(*between[i]);
+            if (onPairClock[i] && family.SameCode(fresh.det, between[i]->det)) continue;
+            const int other = repetitionsAgreeingWith(*between[i], onPairClock[i]);
             if (other >= 3 && other > support) return true;
         }
         return false;
@@ -501,11 +516,7 @@ private:
         int differ = 0;
         for (int i = 0; i < n; ++i) differ += mine[i] != theirs[i];
         if (differ <= 1 && phase <= Family::kSlotPhase) return true;
-        bool match = true;
-        for (int i = 0; i < n && match; ++i)
-            match = mine[i] == theirs[i] || mine[i] == theirs[i + 1] ||
-                    (i > 0 && mine[i] == theirs[i - 1]);
-        return match;
+        return WithinOnePlace(mine, n, theirs, n + 1);
     }
 
     // True when the program reading with symbols `mine` is a reported code (symbols `theirs`

@@ -11,8 +11,8 @@
 #include "app/CTavikReportCallback.h"
 #include "app/CTesk6DecoderFilteredCallback.h"
 #include "app/HostInterface.h"
-#include "app/ZELTDecoderFilteredCallback.h"
 #include "app/RunConfiguration.h"
+#include "app/ZELTDecoderFilteredCallback.h"
 #include "decoders/tesk2/CTesk2DCFilter.h"
 #include "decoders/tesk6/CTesk6DCFilter.h"
 
@@ -21,8 +21,9 @@ namespace {
 // A TESK 6 detection text with the member values given as JSON number texts.
 std::string Tesk6Text(const std::string& firstSymAge, const std::string& timestamp) {
     return R"({"TESK6":{"elapsedTime":11.072,"layer":"PROG","sid":4660,"firstSymAge":)" +
-           firstSymAge + R"(,"lastSymAge":1184,"quality":8,"strength":852,"depth":0,"phase":72,)"
-                         R"("timestamp":)" +
+           firstSymAge +
+           R"(,"lastSymAge":1184,"quality":8,"strength":852,"depth":0,"phase":72,)"
+           R"("timestamp":)" +
            timestamp +
            R"(,"dst":0,"systemTime":1767225610,"dist":"PC","transmission":0,)"
            R"("sampleBlockIndex":346,"redundantCommStd":0}})";
@@ -120,9 +121,9 @@ TEST(FuzzFindings, HugeElapsedTimesReachTheAnchors) {
     ReportTw = ReportT2 = true;
     bTwRawOutput = bT2RawOutput = false;
     const std::string first = Tesk6Text("2528", "504921610");
-    const std::string second = With(With(With(first, "elapsedTime", "1e300"), "timestamp",
-                                          "504921612"),
-                                     "sampleBlockIndex", "408");
+    const std::string second =
+        With(With(With(first, "elapsedTime", "1e300"), "timestamp", "504921612"),
+             "sampleBlockIndex", "408");
     EXPECT_EQ(Filtered<CTesk6DecoderFilteredCallback>({first, second}).size(), 2u);
     const std::string second2 = With(second, "sampleBlockIndex", "1096");
     EXPECT_EQ(Filtered<CHybridDecoderFilteredCallback>({AsTesk2(first), AsTesk2(second2)}).size(),
@@ -138,9 +139,8 @@ TEST(FuzzFindings, ZeltTextWithAnotherTopLevelMemberIsNotPassedOn) {
     const std::string record =
         R"({"ZELT":{"elapsedTime":12,"layer":3,"firstSymAge":0,"sampleBlockIndex":266}})";
     EXPECT_EQ(Filtered<ZELTDecoderFilteredCallback>({record}).size(), 1u);
-    EXPECT_TRUE(Filtered<ZELTDecoderFilteredCallback>({R"({"":"0x5","ZELT":)" +
-                                                       record.substr(8)})
-                    .empty());
+    EXPECT_TRUE(
+        Filtered<ZELTDecoderFilteredCallback>({R"({"":"0x5","ZELT":)" + record.substr(8)}).empty());
 }
 
 }  // namespace
