@@ -214,6 +214,7 @@ long HeapInUseKiB() {
 struct Figures {
     long rssStart = -1, rssHour = -1, rssNow = -1;
     long heapStart = -1, heapHour = -1, heapNow = -1;
+    long rssTrimmed = -1;  // at the end, after the heap's free pages went back
 };
 
 void PrintFigures(HostSide& h, double audioSeconds, double wallSeconds, const Figures& m,
@@ -259,6 +260,8 @@ void PrintFigures(HostSide& h, double audioSeconds, double wallSeconds, const Fi
     std::printf("  VmRSS: start %ld KiB, after 1 h %s, now %ld KiB", m.rssStart,
                 m.rssHour < 0 ? "-" : (std::to_string(m.rssHour) + " KiB").c_str(), m.rssNow);
     if (m.rssHour >= 0) std::printf(", growth since 1 h %+ld KiB", m.rssNow - m.rssHour);
+    if (m.rssTrimmed >= 0)
+        std::printf("; %ld KiB once malloc_trim returned the heap's free pages", m.rssTrimmed);
     std::printf("\n  heap in use: start %ld KiB, after 1 h %s, now %ld KiB", m.heapStart,
                 m.heapHour < 0 ? "-" : (std::to_string(m.heapHour) + " KiB").c_str(), m.heapNow);
     std::printf("\n  CPU %.1f s, wall %.1f s: %.1fx real time (%.1fx per channel)\n", cpu,
@@ -364,6 +367,10 @@ int main(int argc, char** argv) {
     }
     m.rssNow = RssKiB();
     m.heapNow = HeapInUseKiB();
+    // What of the growth is free heap space the allocator kept rather than
+    // memory still in use: the judgement below stays on the untrimmed figure.
+    malloc_trim(0);
+    m.rssTrimmed = RssKiB();
     countSegments();
     PrintFigures(host, audioSeconds, wall(), m, segments, true);
 
