@@ -176,11 +176,19 @@ uint32_t T2M_Init(T2M_Callback_t callback, void* user, T2M_State_t* st) {
 }
 
 int Sync_Absent(const T2M_Block_t* blk) {
+    const int p0 = (int)blk->index - T2M_SYMBOL_SPACING * (T2M_MSG_SYMBOLS - 1);
+    const T2_Candidate_t* recs[T2M_DEPTHS];
+    bool marker = false;
+    for (int r = 0; r < T2M_DEPTHS; ++r) {
+        recs[r] = &blk->hist[Wrap(p0 - T2M_REP_UNIT * blk->R * r, blk->length)];
+        marker = marker || recs[r]->p[0].sym == T2_MARKER || recs[r]->p[1].sym == T2_MARKER;
+    }
+    // The marker can lead only after a record that names it: most frames end here.
+    if (!marker) return 1;
     int votes[T2M_VOTE_SYMBOLS] = {0};
     int leader = T2_NO_SYMBOL;
-    const int p0 = (int)blk->index - T2M_SYMBOL_SPACING * (T2M_MSG_SYMBOLS - 1);
     for (int r = 0; r < T2M_DEPTHS; ++r) {
-        const T2_Candidate_t& rec = blk->hist[Wrap(p0 - T2M_REP_UNIT * blk->R * r, blk->length)];
+        const T2_Candidate_t& rec = *recs[r];
         for (int q = 0; q < 2; ++q) {
             const int s = rec.p[q].sym;
             if (s >= T2_NO_SYMBOL) continue;
