@@ -81,8 +81,12 @@ void ComplexFft(const Plan& plan, const float* input, const float* window, float
 
 // Split-format complex transform: re of X[k] at work[k], im at work[N + k]; `window` may be
 // null. This is the fast path of the power and magnitude members.
+// On processors with AVX it runs eight butterflies per vector step, else four; both give the
+// same bits. SplitFftPortable always takes the four-lane path (for tests that compare them).
 void SplitFft(const Plan& plan, const int16_t* input, const float* window, float* work);
 void SplitFft(const Plan& plan, const float* input, const float* window, float* work);
+void SplitFftPortable(const Plan& plan, const int16_t* input, const float* window, float* work);
+void SplitFftPortable(const Plan& plan, const float* input, const float* window, float* work);
 
 // Real-transform combine from the split layout of the N/2-point transform (re at work[k], im at
 // work[N/2 + k]); power (magnitude == false) or scale * magnitude at float k.
@@ -283,61 +287,5 @@ struct Members {
         CombineSplit(N, plan.cosTableSize, work, firstBin, plan.cosTable, true, scale);
     }
 };
-
-// Four consecutive complex values (interleaved re/im) as a vector of real and a vector of
-// imaginary parts.
-inline void LoadComplex4(const float* s, V4& re, V4& im) {
-    const V4 a = Load4(s), b = Load4(s + 4);
-    re = V4{a[0], a[2], b[0], b[2]};
-    im = V4{a[1], a[3], b[1], b[3]};
-}
-
-inline void LoadComplex4(const int16_t* s, V4& re, V4& im) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    // Each 32-bit lane holds one (re, im) pair of 16-bit values: re in the low half.
-    typedef int32_t I4 __attribute__((vector_size(16)));
-    typedef uint32_t U4 __attribute__((vector_size(16)));
-    U4 pairs;
-    std::memcpy(&pairs, s, sizeof pairs);
-    const I4 r = reinterpret_cast<I4>(pairs << 16) >> 16;  // sign-extending shifts
-    const I4 i = reinterpret_cast<I4>(pairs) >> 16;
-    re = __builtin_convertvector(r, V4);
-    im = __builtin_convertvector(i, V4);
-#else
-    re = V4{static_cast<float>(s[0]), static_cast<float>(s[2]), static_cast<float>(s[4]),
-            static_cast<float>(s[6])};
-    im = V4{static_cast<float>(s[1]), static_cast<float>(s[3]), static_cast<float>(s[5]),
-            static_cast<float>(s[7])};
-#endif
-}
-
-// Split-format first stage, four butterflies per step: the butterflies whose first inputs are
-// the consecutive complex elements p .. p+3 read consecutive data (deinterleaved into vectors);
-// their outputs go to the butterfly slots j = bitrev[p + l] / 2 (bit reversal is its own
-// inverse). Needs B >= 4.
-template <int R, bool kWindow, typename In>
-inline void FirstStageSplit4(const In* input, const float* window, float* re, float* im, int B,
-                             const uint16_t* bitrev) {
-    for (int p = 0; p < B; p += 4) {
-        V4 xr[R], xi[R], yr[R], yi[R];
-        for (int t = 0; t < R; ++t) {
-            const int o = 2 * (p + t * B);
-            LoadComplex4(input + o, xr[t], xi[t]);
-            if (kWindow) {
-                const float* w = window + o;
-                xr[t] *= V4{w[0], w[2], w[4], w[6]};
-                xi[t] *= V4{w[1], w[3], w[5], w[7]};
-            }
-        }
-        Dft<R>::Run(xr, xi, yr, yi);
-        for (int l = 0; l < 4; ++l) {
-            const int j = (bitrev[p + l] >> 1) * R;
-            for (int t = 0; t < R; ++t) {
-                re[j + t] = yr[t][l];
-                im[j + t] = yi[t][l];
-            }
-        }
-    }
-}
 
 }  // namespace fft_internal
