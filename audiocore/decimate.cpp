@@ -82,23 +82,40 @@ inline VecF Load(const float* p) {
 // is done does not change a result; the whole groups go without a bounds test per sample.
 typedef int16_t VecS8 __attribute__((vector_size(16)));
 typedef int16_t VecS4 __attribute__((vector_size(8)));
+typedef int32_t VecI __attribute__((vector_size(16)));
 
-// Four consecutive m of every phase from 16-bit input, 2 * 8 samples loaded at src (the
-// phases use the first 4 * factor of them).
+// Eight 16-bit samples as two vectors of four floats: each sample is doubled into a 32-bit
+// lane and shifted down with its sign, which every SIMD level converts without scalar code.
+inline void Widen(VecS8 s, VecF* lo, VecF* hi) {
+    const VecS8 l = __builtin_shufflevector(s, s, 0, 0, 1, 1, 2, 2, 3, 3);
+    const VecS8 h = __builtin_shufflevector(s, s, 4, 4, 5, 5, 6, 6, 7, 7);
+    VecI li, hi32;
+    std::memcpy(&li, &l, sizeof li);
+    std::memcpy(&hi32, &h, sizeof hi32);
+    *lo = __builtin_convertvector(li >> 16, VecF);
+    *hi = __builtin_convertvector(hi32 >> 16, VecF);
+}
+
+// Four consecutive m of every phase from 16-bit input, 16 samples loaded at src (the phases
+// use the first 4 * factor of them).
 template <int factor>
 inline void SplitFour(const int16_t* src, float (*phase)[DS_HISTORY / 2 + kChunk + kLanes],
                       int m) {
     VecS8 a, b;
     std::memcpy(&a, src, sizeof a);
     std::memcpy(&b, src + 8, sizeof b);
+    VecF f0, f1, f2, f3;
+    Widen(a, &f0, &f1);
+    Widen(b, &f2, &f3);
     VecF v[factor];
     if (factor == 2) {
-        v[0] = __builtin_convertvector(__builtin_shufflevector(a, b, 0, 2, 4, 6), VecF);
-        v[1] = __builtin_convertvector(__builtin_shufflevector(a, b, 1, 3, 5, 7), VecF);
+        v[0] = __builtin_shufflevector(f0, f1, 0, 2, 4, 6);
+        v[1] = __builtin_shufflevector(f0, f1, 1, 3, 5, 7);
     } else {
-        v[0] = __builtin_convertvector(__builtin_shufflevector(a, b, 0, 3, 6, 9), VecF);
-        v[1] = __builtin_convertvector(__builtin_shufflevector(a, b, 1, 4, 7, 10), VecF);
-        v[factor - 1] = __builtin_convertvector(__builtin_shufflevector(a, b, 2, 5, 8, 11), VecF);
+        v[0] = __builtin_shufflevector(__builtin_shufflevector(f0, f1, 0, 3, 6, 7), f2, 0, 1, 2, 5);
+        v[1] = __builtin_shufflevector(__builtin_shufflevector(f0, f1, 1, 4, 7, 7), f2, 0, 1, 2, 6);
+        v[factor - 1] =
+            __builtin_shufflevector(__builtin_shufflevector(f0, f1, 2, 5, 5, 5), f2, 0, 1, 4, 7);
     }
     for (int r = 0; r < factor; ++r) std::memcpy(&phase[r][m], &v[r], sizeof(VecF));
 }
@@ -123,7 +140,6 @@ void SplitPhases(const In* src, int n, float (*phase)[DS_HISTORY / 2 + kChunk + 
 
 // Stores one vector of results: four whole lanes at once, clamped as Store does (the same
 // bounds, then truncation toward zero), or the lanes of a partial group one by one.
-typedef int32_t VecI __attribute__((vector_size(16)));
 inline void StoreLanes(VecF acc, int lanes, int16_t* dst) {
     if (lanes < kLanes) {
         for (int l = 0; l < lanes; ++l) Store(acc[l], dst + l);
@@ -521,8 +537,14 @@ void MixRun(const In* src, W* dst, int n, int mode, int lw, int rw) {
     // Integer samples at a weight of 100 % are their own mix (s * 100 / 100 == s): the
     // decoders' case, a plain copy of one channel.
     if (std::is_same<In, int16_t>::value && lw == 100 && (mode == 0 || mode == 1)) {
-        const int channels = mode == 0 ? 1 : 2;
-        for (int i = 0; i < n; ++i) dst[i] = static_cast<W>(src[i * channels]);
+        // Constant strides, so that the copy runs as block moves or vector code.
+        if (mode == 1) {
+            for (int i = 0; i < n; ++i) dst[i] = static_cast<W>(src[2 * i]);
+        } else if (std::is_same<In, W>::value) {
+            std::memcpy(dst, src, sizeof(W) * static_cast<size_t>(n));
+        } else {
+            for (int i = 0; i < n; ++i) dst[i] = static_cast<W>(src[i]);
+        }
         return;
     }
     switch (mode) {
