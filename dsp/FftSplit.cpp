@@ -10,9 +10,11 @@ namespace fft_internal {
 namespace {
 
 // Eight floats as one value: one 256-bit register in the AVX instance of the transform below.
-// Every function taking or returning it is inlined into that instance, so the calling
-// convention GCC warns about (-Wpsabi) never applies.
-#if defined(__GNUC__) && !defined(__clang__)
+// Helpers take it by reference and are all inlined into that instance, so the calling
+// convention the compilers warn about (-Wpsabi, for Load's return value) never applies.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wpsabi"
+#elif defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 typedef float V8 __attribute__((vector_size(32)));
@@ -24,7 +26,7 @@ template <typename V>
     return v;
 }
 template <typename V>
-[[gnu::always_inline]] inline void Store(float* p, V v) {
+[[gnu::always_inline]] inline void Store(float* p, const V& v) {
     std::memcpy(p, &v, sizeof v);
 }
 
@@ -33,7 +35,8 @@ template <typename V>
 // scalar operations in the same order, so all widths give the same bits.
 template <typename T>
 [[gnu::always_inline]] inline void Butterfly(T& ar, T& ai, T& br, T& bi, T& cr, T& ci, T& dr,
-                                             T& di, T w1r, T w1i, T w2r, T w2i, T w3r, T w3i) {
+                                             T& di, const T& w1r, const T& w1i, const T& w2r,
+                                             const T& w2i, const T& w3r, const T& w3i) {
     const T x1r = cr * w1r - ci * w1i, x1i = cr * w1i + ci * w1r;
     const T x2r = br * w2r - bi * w2i, x2i = br * w2i + bi * w2r;
     const T x3r = dr * w3r - di * w3i, x3i = dr * w3i + di * w3r;
@@ -216,8 +219,8 @@ template <typename In>
 }
 
 // Four lanes of a vector, starting at lane `first`.
-[[gnu::always_inline]] inline V4 Quarter(V4 v, int) { return v; }
-[[gnu::always_inline]] inline V4 Quarter(V8 v, int first) {
+[[gnu::always_inline]] inline V4 Quarter(const V4& v, int) { return v; }
+[[gnu::always_inline]] inline V4 Quarter(const V8& v, int first) {
     return first == 0 ? __builtin_shufflevector(v, v, 0, 1, 2, 3)
                       : __builtin_shufflevector(v, v, 4, 5, 6, 7);
 }
