@@ -356,6 +356,7 @@ using SplitFn = void (*)(const Plan&, const In*, const float*, float*);
 
 template <typename In>
 SplitFn<In> ChooseSplitFft() {
+    __builtin_cpu_init();  // in case this runs before the processor model was read
     return __builtin_cpu_supports("avx") ? SplitFftAvx<In> : SplitFftNarrow<In>;
 }
 #else
@@ -365,17 +366,18 @@ auto ChooseSplitFft() {
 }
 #endif
 
-const auto kSplitFft16 = ChooseSplitFft<int16_t>();
-const auto kSplitFftF = ChooseSplitFft<float>();
-
 }  // namespace
 
+// The choice is made on first use (not by a namespace-scope initialiser), so a transform run
+// while other libraries are still being initialised finds it made.
 void SplitFft(const Plan& plan, const int16_t* input, const float* window, float* work) {
-    kSplitFft16(plan, input, window, work);
+    static const auto split = ChooseSplitFft<int16_t>();
+    split(plan, input, window, work);
 }
 
 void SplitFft(const Plan& plan, const float* input, const float* window, float* work) {
-    kSplitFftF(plan, input, window, work);
+    static const auto split = ChooseSplitFft<float>();
+    split(plan, input, window, work);
 }
 
 void SplitFftPortable(const Plan& plan, const int16_t* input, const float* window, float* work) {
