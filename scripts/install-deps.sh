@@ -5,7 +5,7 @@ PKGS=(cmake g++ make pkg-config binutils
       rapidjson-dev portaudio19-dev libsndfile1-dev
       libgtest-dev libgmock-dev libbenchmark-dev
       libfftw3-dev libsoxr-dev libspeexdsp-dev tzdata pulseaudio pulseaudio-utils libasound2-plugins
-      libxml2-utils clang-14 libclang-rt-14-dev espeak-ng sox)
+      libxml2-utils clang-14 libclang-rt-14-dev espeak-ng sox parallel)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
