@@ -1,5 +1,6 @@
 #include "decoders/tesk2/T2SymSnr.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "dsp/Lanes16.h"
@@ -139,6 +140,37 @@ using lanes16::LoadBytes;
 using lanes16::LoadShorts;
 using lanes16::StoreShorts;
 
+// First symbol holding the highest score, and that score.
+static inline int FirstHighest(const int16_t* score, int16_t* top) {
+    int16_t m = score[0];
+    for (int s = 1; s < T2_NUM_SYMBOLS; ++s) m = score[s] > m ? score[s] : m;
+    int at = 0;
+    while (score[at] != m) ++at;
+    *top = m;
+    return at;
+}
+
+// Best and runner-up as a pass in symbol order would keep them, where a score replaces the
+// best when strictly greater (the best moving to second place), else the runner-up when
+// strictly greater, both starting at score 0: the best is the first symbol with the highest
+// positive score, the runner-up the first with the highest positive score among the others.
+// Found by two maximum searches instead of a branch per symbol on noisy scores.
+static void RankTwo(int16_t score[T2_NUM_SYMBOLS], T2_Candidate_t* out) {
+    out->p[0].sym = T2_NO_SYMBOL;
+    out->p[0].score = 0;
+    out->p[1] = out->p[0];
+    int16_t top;
+    const int best = FirstHighest(score, &top);
+    if (top <= 0) return;
+    out->p[0].sym = (uint8_t)best;
+    out->p[0].score = (int8_t)top;
+    score[best] = INT16_MIN;
+    const int second = FirstHighest(score, &top);
+    if (top <= 0) return;
+    out->p[1].sym = (uint8_t)second;
+    out->p[1].score = (int8_t)top;
+}
+
 // The per-symbol arithmetic runs eight symbols at a time in 16-bit lanes (every
 // intermediate stays within +-3200: s1 sums 49 correlations of at most 60),
 // with C's truncating division and the int8 wrap of the excess written out;
@@ -172,20 +204,7 @@ static void ScoreLayer(T2S_Layer_t* L, T2_Candidate_t* out) {
         L->s1[s] = (int16_t)(L->s1[s] + x[s] - hw[s]);
     }
     memcpy(hw, x, T2_NUM_SYMBOLS);
-    out->p[0].sym = T2_NO_SYMBOL;
-    out->p[0].score = 0;
-    out->p[1] = out->p[0];
-    for (int s = 0; s < T2_NUM_SYMBOLS; ++s) {
-        const int sc = score[s];
-        if (sc > out->p[0].score) {
-            out->p[1] = out->p[0];
-            out->p[0].sym = (uint8_t)s;
-            out->p[0].score = (int8_t)sc;
-        } else if (sc > out->p[1].score) {
-            out->p[1].sym = (uint8_t)s;
-            out->p[1].score = (int8_t)sc;
-        }
-    }
+    RankTwo(score, out);
     L->w = (w + 1) % T2_SCORE_HISTORY;
 }
 
