@@ -182,36 +182,44 @@ long AudioFileInput::Read(long frames, std::vector<std::vector<uint8_t>>& channe
     for (int c = 0; c < channels; ++c) {
         std::vector<uint8_t>& out = channelData[static_cast<size_t>(c)];
         out.resize(n * static_cast<size_t>(width));
-        uint8_t* dst = out.data();
-        for (size_t i = 0; i < n; ++i, dst += width) {
-            const size_t k = i * static_cast<size_t>(channels) + static_cast<size_t>(c);
-            switch (packing_) {
-                case Kelvane::AudioCore::PACKING_MODE_NOT_USED: {
+        // One loop per sample format (the format is fixed for the file), so each runs
+        // without a branch per sample. Bytes go out little-endian whatever the host.
+        const auto each = [&](auto put) {
+            uint8_t* dst = out.data();
+            size_t k = static_cast<size_t>(c);
+            for (size_t i = 0; i < n; ++i, dst += width, k += static_cast<size_t>(channels))
+                put(dst, k);
+        };
+        switch (packing_) {
+            case Kelvane::AudioCore::PACKING_MODE_NOT_USED:
+                each([&](uint8_t* dst, size_t k) {
                     const uint16_t v = static_cast<uint16_t>(shorts_[k]);
                     dst[0] = static_cast<uint8_t>(v);
                     dst[1] = static_cast<uint8_t>(v >> 8);
-                    break;
-                }
-                case Kelvane::AudioCore::THREE_BYTES_LITTLE_ENDIAN: {
-                    // The 24-bit value sits in the top three bytes.
+                });
+                break;
+            case Kelvane::AudioCore::THREE_BYTES_LITTLE_ENDIAN:
+                // The 24-bit value sits in the top three bytes.
+                each([&](uint8_t* dst, size_t k) {
                     const uint32_t v = static_cast<uint32_t>(ints_[k]);
                     dst[0] = static_cast<uint8_t>(v >> 8);
                     dst[1] = static_cast<uint8_t>(v >> 16);
                     dst[2] = static_cast<uint8_t>(v >> 24);
-                    break;
-                }
-                case Kelvane::AudioCore::FOUR_BYTES_FLOAT: {
+                });
+                break;
+            case Kelvane::AudioCore::FOUR_BYTES_FLOAT:
+                each([&](uint8_t* dst, size_t k) {
                     uint32_t v;
                     std::memcpy(&v, &floats_[k], 4);
                     for (int b = 0; b < 4; ++b) dst[b] = static_cast<uint8_t>(v >> (8 * b));
-                    break;
-                }
-                default: {
+                });
+                break;
+            default:
+                each([&](uint8_t* dst, size_t k) {
                     const uint32_t v = static_cast<uint32_t>(ints_[k]);
                     for (int b = 0; b < 4; ++b) dst[b] = static_cast<uint8_t>(v >> (8 * b));
-                    break;
-                }
-            }
+                });
+                break;
         }
     }
     return static_cast<long>(n);
