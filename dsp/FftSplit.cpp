@@ -66,9 +66,9 @@ template <typename T>
     p1[1] = v[3];
 }
 
-// Butterflies m .. m + lanes - 1 of one group as vectors of type V.
+// Butterflies m .. m + lanes - 1 of one group as vectors of type V (V = float: butterfly m).
 template <typename V>
-[[gnu::always_inline]] inline void VectorStep(float* ar, float* ai, int L, int m, const float* tw) {
+[[gnu::always_inline]] inline void Step(float* ar, float* ai, int L, int m, const float* tw) {
     float* br = ar + L;
     float* bi = ai + L;
     float* cr = ar + 2 * L;
@@ -111,19 +111,10 @@ template <bool kWide>
         float* ar = re + 4 * L * g;
         float* ai = im + 4 * L * g;
         int m = 0;
-        for (; m < wideEnd; m += 8) VectorStep<V8>(ar, ai, L, m, tw);
-        for (; m < vecEnd; m += 4) VectorStep<V4>(ar, ai, L, m, tw);
+        for (; m < wideEnd; m += 8) Step<V8>(ar, ai, L, m, tw);
+        for (; m < vecEnd; m += 4) Step<V4>(ar, ai, L, m, tw);
         if (pairTail) continue;
-        float* br = ar + L;
-        float* bi = ai + L;
-        float* cr = ar + 2 * L;
-        float* ci = ai + 2 * L;
-        float* dr = ar + 3 * L;
-        float* di = ai + 3 * L;
-        for (; m < L; ++m) {
-            Butterfly<float>(ar[m], ai[m], br[m], bi[m], cr[m], ci[m], dr[m], di[m], w1r[m], w1i[m],
-                             w2r[m], w2i[m], w3r[m], w3i[m]);
-        }
+        for (; m < L; ++m) Step<float>(ar, ai, L, m, tw);
     }
     if (!pairTail) return;
     const int m = vecEnd;
