@@ -77,9 +77,6 @@ inline VecF Load(const float* p) {
     return v;
 }
 
-// Converts n samples at src to float phase arrays: phase r gets src[factor * m + r]. Samples
-// past n (in the last, partial group of lanes) are zero. The conversion is exact, so how it
-// is done does not change a result; the whole groups go without a bounds test per sample.
 typedef int16_t VecS8 __attribute__((vector_size(16)));
 typedef int16_t VecS4 __attribute__((vector_size(8)));
 typedef int32_t VecI __attribute__((vector_size(16)));
@@ -120,6 +117,9 @@ inline void SplitFour(const int16_t* src, float (*phase)[DS_HISTORY / 2 + kChunk
     for (int r = 0; r < factor; ++r) std::memcpy(&phase[r][m], &v[r], sizeof(VecF));
 }
 
+// Converts n samples at src to float phase arrays: phase r gets src[factor * m + r]. Samples
+// past n (in the last, partial group of lanes) are zero. The conversion is exact, so how it
+// is done does not change a result; the whole groups go without a bounds test per sample.
 template <typename In, int factor>
 void SplitPhases(const In* src, int n, float (*phase)[DS_HISTORY / 2 + kChunk + kLanes],
                  int perPhase) {

@@ -191,22 +191,19 @@ template <bool kWide>
     std::memcpy(dst + j[3] + t0, reinterpret_cast<const float*>(&hi) + 2, 2 * sizeof(float));
 }
 
-// Eight consecutive complex values as two halves of four.
-template <typename In>
-[[gnu::always_inline]] inline void LoadComplex8(const In* s, V8& re, V8& im) {
-    V4 r0, i0, r1, i1;
-    LoadComplex4(s, r0, i0);
-    LoadComplex4(s + 8, r1, i1);
-    re = __builtin_shufflevector(r0, r1, 0, 1, 2, 3, 4, 5, 6, 7);
-    im = __builtin_shufflevector(i0, i1, 0, 1, 2, 3, 4, 5, 6, 7);
-}
+// Consecutive complex values as one vector of real and one of imaginary parts: four, or eight
+// as two halves of four.
 template <typename In>
 [[gnu::always_inline]] inline void LoadComplexV(const In* s, V4& re, V4& im) {
     LoadComplex4(s, re, im);
 }
 template <typename In>
 [[gnu::always_inline]] inline void LoadComplexV(const In* s, V8& re, V8& im) {
-    LoadComplex8(s, re, im);
+    V4 r0, i0, r1, i1;
+    LoadComplex4(s, r0, i0);
+    LoadComplex4(s + 8, r1, i1);
+    re = __builtin_shufflevector(r0, r1, 0, 1, 2, 3, 4, 5, 6, 7);
+    im = __builtin_shufflevector(i0, i1, 0, 1, 2, 3, 4, 5, 6, 7);
 }
 
 // Four lanes of a vector, starting at lane `first`.
